@@ -1,0 +1,36 @@
+#pragma once
+// The USB device directory: where mode 1 of the port link looks a description string up.
+// It holds the one piece of process-wide state below the window: the devices registered in
+// this process (the virtual sensor and stage register the slave path of their
+// pseudo-terminal) and the sysfs root that the tty lookup reads (tests point it at a fake
+// tree).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zq455 {
+
+class TUsbDeviceDirectory {
+public:
+    static void Register(const std::string& description, const std::string& tty_path);
+    static void Unregister(const std::string& description);
+    static std::optional<std::string> FindRegistered(const std::string& description);
+
+    // tty device paths whose USB device reports `description` as its product string:
+    // <sysfs>/class/tty/<name>/device, then up through its parents to the directory that holds
+    // `product`. The paths are <dev_root>/<name>.
+    static std::vector<std::string> FindTtyByProduct(const std::string& description,
+                                                     const std::string& sysfs_root,
+                                                     const std::string& dev_root);
+    static std::vector<std::string> FindTtyByProduct(const std::string& description);
+
+    static void SetSysfsRoot(const std::string& sysfs_root, const std::string& dev_root = "/dev");
+    static std::string SysfsRoot();
+    static std::string DevRoot();
+
+    // The FTDI latency timer file of a tty, if its driver has one.
+    static std::string LatencyTimerPath(const std::string& tty_path);
+};
+
+} // namespace zq455

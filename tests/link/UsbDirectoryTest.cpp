@@ -1,0 +1,108 @@
+#include "link/Interface.h"
+#include "link/PseudoTerminal.h"
+#include "link/UsbDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace zq455;
+
+namespace {
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+// A sysfs tree as the kernel lays it out for two FTDI adapters, a platform serial port and a
+// tty without a device.
+class FakeSysfs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("zq455-sysfs-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        AddUsbTty("ttyUSB0", "1-1", "D2XX Recovery PID for XP");
+        AddUsbTty("ttyUSB1", "1-2", "VELMOR MOTOR DRIVER INTERFACE");
+        fs::create_directories(root / "devices/platform/serial8250/tty/ttyS0");
+        fs::create_directories(root / "class/tty/ttyS0");
+        fs::create_directory_symlink(root / "devices/platform/serial8250/tty/ttyS0", root / "class/tty/ttyS0/device");
+        fs::create_directories(root / "class/tty/tty1");
+        fs::create_directories(root / "dev");
+    }
+    void TearDown() override {
+        TUsbDeviceDirectory::SetSysfsRoot("/sys", "/dev");
+        fs::remove_all(root);
+    }
+    void AddUsbTty(const std::string& name, const std::string& port, const std::string& product) {
+        const fs::path usb = root / "devices/pci0000:00/usb1" / port;
+        WriteFile(usb / "idVendor", "0403\n");
+        WriteFile(usb / "product", product + "\n");
+        const fs::path iface = usb / (port + ":1.0") / name;
+        WriteFile(iface / "latency_timer", "16\n");
+        fs::create_directories(root / "class/tty" / name);
+        fs::create_directory_symlink(iface, root / "class/tty" / name / "device");
+    }
+    fs::path root;
+};
+
+} // namespace
+
+TEST_F(FakeSysfs, FindsTheTtyWhoseUsbDeviceReportsTheProduct) {
+    const std::string dev = (root / "dev").string();
+    auto sensor = TUsbDeviceDirectory::FindTtyByProduct("D2XX Recovery PID for XP", root.string(), dev);
+    ASSERT_EQ(sensor.size(), 1u);
+    EXPECT_EQ(sensor[0], dev + "/ttyUSB0");
+    auto motor = TUsbDeviceDirectory::FindTtyByProduct("VELMOR MOTOR DRIVER INTERFACE", root.string(), dev);
+    ASSERT_EQ(motor.size(), 1u);
+    EXPECT_EQ(motor[0], dev + "/ttyUSB1");
+    EXPECT_TRUE(TUsbDeviceDirectory::FindTtyByProduct("D2XX Recovery", root.string(), dev).empty());
+    EXPECT_TRUE(TUsbDeviceDirectory::FindTtyByProduct("", root.string(), dev).empty());
+    EXPECT_TRUE(TUsbDeviceDirectory::FindTtyByProduct("D2XX Recovery PID for XP", (root / "nowhere").string(), dev)
+                    .empty());
+}
+
+TEST_F(FakeSysfs, UsbModeOpensTheTtyFoundInSysfsAndLowersItsLatencyTimer) {
+    TPseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    fs::create_symlink(pty.SlavePath(), root / "dev/ttyUSB0");
+    TUsbDeviceDirectory::SetSysfsRoot(root.string(), (root / "dev").string());
+
+    TInterface link;
+    TLinkSettings settings;
+    settings.mode = LINK_MODE_USB;
+    settings.name = "D2XX Recovery PID for XP";
+    settings.baud = 921600;
+    settings.read_interval_ms = 10;
+    settings.read_total_ms = 100;
+    ASSERT_EQ(link.Open(settings), 0u);
+    EXPECT_EQ(link.DevicePath(), (root / "dev/ttyUSB0").string());
+    EXPECT_EQ(link.settings.usb_flags & 2u, 2u);
+    std::ifstream latency(root / "class/tty/ttyUSB0/device/latency_timer");
+    int value = 0;
+    latency >> value;
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(pty.SlaveBaud(), 921600u);
+}
+
+TEST(UsbDirectory, RegisteredDevicesComeFirstAndCanBeRemoved) {
+    TPseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    TUsbDeviceDirectory::Register("TEST DEVICE", pty.SlavePath());
+    TInterface link;
+    TLinkSettings settings;
+    settings.mode = LINK_MODE_USB;
+    settings.name = "TEST DEVICE";
+    settings.baud = 230400;
+    EXPECT_EQ(link.Open(settings), 0u);
+    EXPECT_EQ(link.DevicePath(), pty.SlavePath());
+    EXPECT_EQ(pty.SlaveBaud(), 230400u);
+    link.Close();
+
+    TUsbDeviceDirectory::Unregister("TEST DEVICE");
+    EXPECT_FALSE(TUsbDeviceDirectory::FindRegistered("TEST DEVICE"));
+    EXPECT_EQ(link.Open(settings), 2u);
+    EXPECT_FALSE(link.IsOpen());
+}
