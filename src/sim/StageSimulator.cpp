@@ -48,6 +48,8 @@ TStageSimulator::~TStageSimulator() {
 }
 
 void TStageSimulator::RegisterUsb(const std::string& description) {
+    if (!registered_description.empty() && registered_description != description)
+        TUsbDeviceDirectory::Unregister(registered_description);
     TUsbDeviceDirectory::Register(description, pty.SlavePath());
     registered_description = description;
 }
