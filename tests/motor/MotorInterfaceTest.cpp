@@ -82,16 +82,6 @@ const TBytes STATUS_15 = {0xF5, 0xF1, 0xF0, 0xF0, 0xF0, 0xF0};
 
 } // namespace
 
-TEST_F(MotorOnPeer, OpensWithTheDriversLinkSettings) {
-    EXPECT_EQ(peer.Pty().SlaveBaud(), 230400u);
-    EXPECT_EQ(motor.link_settings.mode, LINK_MODE_USB);
-    EXPECT_EQ(motor.link_settings.in_queue, 16u);
-    EXPECT_EQ(motor.link_settings.out_queue, 16u);
-    EXPECT_EQ(motor.link_settings.usb_flags & 0x80u, 0x80u);
-    EXPECT_EQ(motor.port.timeouts.read_interval_ms, 10u);
-    EXPECT_EQ(motor.port.timeouts.read_total_constant_ms, 1000u);
-}
-
 // Each request goes out one byte per write call, and the reply is read only after the last.
 TEST_F(MotorOnPeer, RequestsGoOutOneBytePerWrite) {
     struct TCase {
@@ -122,6 +112,7 @@ TEST_F(MotorOnPeer, RequestsGoOutOneBytePerWrite) {
         {"status 2", [&](TMotorInterface& m) { return m.GetStatus2(out); }, {0x06}, 6},
         {"init", [](TMotorInterface& m) { return m.Init(); }, {0x03}, 2},
     };
+    EXPECT_EQ(peer.Pty().SlaveBaud(), MOTOR_BAUD);
     size_t sent = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
