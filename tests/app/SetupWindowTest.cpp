@@ -5,7 +5,7 @@
 #include "app/Main.h"
 #include "app/ParameterDialogs.h"
 #include "app/ParameterText.h"
-#include "link/UsbDirectory.h"
+#include "link/Pause.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -47,7 +47,9 @@ protected:
             demo = std::make_unique<TDemoDevices>(false);
         window = std::make_unique<TForm_Main>(options);
         window->CreateDialogs();
-        window->Sensor->Sleep = [](uint32_t) {};
+        // The pauses after an address or bit-rate load, shortened: long enough for the
+        // virtual sensor to take the request before the link changes its rate.
+        window->Sensor->Sleep = [](uint32_t ms) { SleepMilliseconds(std::min<uint32_t>(ms, 100)); };
         window->ShowModal = [this](QDialog& dialog) { return Answer(dialog); };
         window->show();
     }
@@ -539,7 +541,18 @@ TEST_F(SetupWindow, ClosingReleasesBothLinksAndStopsTheTimers) {
     Connect();
 }
 
+// The offscreen platform says on every window that it cannot raise or size it; that is noise.
+QtMessageHandler default_handler = nullptr;
+
+void DropPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith("This plugin does not support"))
+        return;
+    if (default_handler)
+        default_handler(type, context, message);
+}
+
 int main(int argc, char** argv) {
+    default_handler = qInstallMessageHandler(DropPlatformNotes);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
