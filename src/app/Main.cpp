@@ -400,7 +400,7 @@ void TForm_Main::BuildParameterPanel() {
 
     TabSheet_User_Parameters = Named(new QWidget, "TabSheet_User_Parameters");
     ValueListEditor_User_Parameters =
-        MakeGrid(TabSheet_User_Parameters, "ValueListEditor_User_Parameters", 106, 107);
+        MakeGrid(TabSheet_User_Parameters, "ValueListEditor_User_Parameters", 120, 93);
     ValueListEditor_User_Parameters->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Pick_Lists.assign(USER_COUNT, nullptr);
     for (unsigned i = 0; i < USER_COUNT; ++i) {
@@ -417,6 +417,16 @@ void TForm_Main::BuildParameterPanel() {
     Panel_Angle->setAlignment(Qt::AlignCenter);
     Panel_Freq = Named(new QLabel("Freq.:", Panel_Angle_Freq), "Panel_Freq");
     Panel_Freq->setAlignment(Qt::AlignCenter);
+    Panel_Angle_Freq->setFixedHeight(55);
+    auto* angle_layout = new QVBoxLayout(Panel_Angle_Freq);
+    angle_layout->setContentsMargins(2, 4, 2, 4);
+    angle_layout->addWidget(Panel_Angle);
+    angle_layout->addWidget(Panel_Freq);
+    auto* user_layout = new QVBoxLayout(TabSheet_User_Parameters);
+    user_layout->setContentsMargins(0, 0, 0, 0);
+    user_layout->setSpacing(0);
+    user_layout->addWidget(ValueListEditor_User_Parameters, 1);
+    user_layout->addWidget(Panel_Angle_Freq);
     PageControl_Parameters->addTab(TabSheet_User_Parameters, "USER");
 
     TabSheet_Factory_Parameters = Named(new QWidget, "TabSheet_Factory_Parameters");
@@ -427,6 +437,9 @@ void TForm_Main::BuildParameterPanel() {
                                                         QAbstractItemView::EditKeyPressed |
                                                         QAbstractItemView::AnyKeyPressed);
     ValueListEditor_Factory_Parameters->setItemDelegateForColumn(1, new TFactoryValueDelegate(this));
+    auto* factory_layout = new QVBoxLayout(TabSheet_Factory_Parameters);
+    factory_layout->setContentsMargins(0, 0, 0, 0);
+    factory_layout->addWidget(ValueListEditor_Factory_Parameters);
     PageControl_Parameters->addTab(TabSheet_Factory_Parameters, "FACTORY");
 
     for (QTableWidget* grid : {ValueListEditor_User_Parameters, ValueListEditor_Factory_Parameters}) {
@@ -549,10 +562,11 @@ void TForm_Main::BuildCalibrationPanel() {
         return spin;
     };
     auto labelled_edit = [&](QLabel*& label, const char* label_name, const char* caption, const char* name,
-                             const char* text, int x) {
-        label = MakeLabel(p, label_name, caption, x, y + 3, 38);
+                             const char* text) {
+        label = MakeLabel(p, label_name, caption, 6, y + 3, 66);
         auto* edit = Named(new QLineEdit(text, p), name);
-        edit->setGeometry(x + 38, y, 30, 22);
+        edit->setGeometry(72, y, w - 66, 22);
+        y += 24;
         return edit;
     };
     Button_Motor_Connect = full("Button_Motor_Connect", "Connect");
@@ -565,23 +579,21 @@ void TForm_Main::BuildCalibrationPanel() {
     SpinEdit_Motor_Move_Start = labelled_spin(Label_Motor_Start, "Label_Motor_Start", "Begin, um:",
                                               "SpinEdit_Motor_Move_Start", 10, 360000, 22000);
     Button_Calibration = full("Button_Calibration", "Start Calibration");
-    y += 4;
+    y += 2;
     Button_Calibr_Save_File = full("Button_Calibr_Save_File", "Save to file");
     Button_Calibr_Load_File = full("Button_Calibr_Load_File", "Load from file");
-    y += 4;
-    Edit_X_Left = labelled_edit(Label_X_Left, "Label_X_Left", "X left:", "Edit_X_Left", "0", 6);
-    Edit_X_Right = labelled_edit(Label_X_Right, "Label_X_Right", "right:", "Edit_X_Right", "0", 76);
-    y += 24;
-    Edit_ZERO_Left = labelled_edit(Label_ZERO_Left, "Label_ZERO_Left", "Zero L:", "Edit_ZERO_Left", "310", 6);
-    Edit_ZERO_Right = labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "R:", "Edit_ZERO_Right", "340", 76);
-    y += 24;
+    y += 2;
+    Edit_X_Left = labelled_edit(Label_X_Left, "Label_X_Left", "X left:", "Edit_X_Left", "0");
+    Edit_X_Right = labelled_edit(Label_X_Right, "Label_X_Right", "X right:", "Edit_X_Right", "0");
+    Edit_ZERO_Left = labelled_edit(Label_ZERO_Left, "Label_ZERO_Left", "Zero left:", "Edit_ZERO_Left", "310");
+    Edit_ZERO_Right = labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "Zero right:", "Edit_ZERO_Right", "340");
     Button_Calibr_Calculate = full("Button_Calibr_Calculate", "Calculate");
     CSpinEdit_Calibr_Ind_Step = labelled_spin(Label_Calibr_Ind_Step, "Label_Calibr_Ind_Step", "Step index:",
                                               "CSpinEdit_Calibr_Ind_Step", 0, 1000, 0);
     CSpinEdit_Calibr_Ind_Data = labelled_spin(Label_Calibr_Ind_Data, "Label_Calibr_Ind_Data", "Data index:",
                                               "CSpinEdit_Calibr_Ind_Data", 0, 1000, 0);
     Button_Calibr_Rst_Pnt = full("Button_Calibr_Rst_Pnt", "Reset Point");
-    y += 4;
+    y += 2;
     Button_TABLE_Trans = full("Button_TABLE_Trans", "Transmitt table");
     Button_TABLE_Save = full("Button_TABLE_Save", "Save table");
 }
@@ -675,13 +687,6 @@ void TForm_Main::AlignPanels() {
     PageControl_Parameters->setGeometry(0, 0, PARAMETERS_WIDTH, full);
     Panel1->setGeometry(PARAMETERS_WIDTH, 0, right, CONNECT_BAR_HEIGHT);
     PageControl_Interface->setGeometry(PARAMETERS_WIDTH, CONNECT_BAR_HEIGHT, right, full - CONNECT_BAR_HEIGHT);
-    const QRect sheet = TabSheet_User_Parameters->rect();
-    const int angle_height = 55;
-    ValueListEditor_User_Parameters->setGeometry(0, 0, sheet.width(), std::max(0, sheet.height() - angle_height));
-    Panel_Angle_Freq->setGeometry(0, sheet.height() - angle_height, sheet.width(), angle_height);
-    Panel_Angle->setGeometry(2, 6, sheet.width() - 4, 18);
-    Panel_Freq->setGeometry(2, 30, sheet.width() - 4, 18);
-    ValueListEditor_Factory_Parameters->setGeometry(TabSheet_Factory_Parameters->rect());
 }
 
 void TForm_Main::resizeEvent(QResizeEvent* event) {

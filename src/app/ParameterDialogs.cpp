@@ -36,7 +36,7 @@ TNumberDialog::TNumberDialog(QWidget* parent, const QString& caption, const QStr
 
     Label1 = new QLabel(hint, this);
     Label1->setObjectName("Label1");
-    Label1->setGeometry(8, 28, 120, 16);
+    Label1->setGeometry(8, 32, 128, 16);
 
     Edit_Exposure_Value = new QLineEdit(this);
     Edit_Exposure_Value->setObjectName("Edit_Exposure_Value");
@@ -44,11 +44,11 @@ TNumberDialog::TNumberDialog(QWidget* parent, const QString& caption, const QStr
     // Pasted text gets the same rule as typed keys: digits only.
     Edit_Exposure_Value->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]{0,6}"), Edit_Exposure_Value));
-    Edit_Exposure_Value->setGeometry(8, 48, 120, 24);
+    Edit_Exposure_Value->setGeometry(8, 52, 124, 24);
     Edit_Exposure_Value->installEventFilter(this);
 
-    Button1 = MakeButton(this, "Button1", "OK", QRect(140, 14, 75, 25));
-    Button2 = MakeButton(this, "Button2", "Cancel", QRect(140, 48, 75, 25));
+    Button1 = MakeButton(this, "Button1", "OK", QRect(142, 26, 74, 24));
+    Button2 = MakeButton(this, "Button2", "Cancel", QRect(142, 54, 74, 24));
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
@@ -105,7 +105,7 @@ TForm_Exposure::TForm_Exposure(QWidget* parent)
     setObjectName("Form_Exposure");
     CheckBox_bit_Auto_Exposure = new QCheckBox("Autoexposure enabled", this);
     CheckBox_bit_Auto_Exposure->setObjectName("CheckBox_bit_Auto_Exposure");
-    CheckBox_bit_Auto_Exposure->setGeometry(8, 6, 130, 20);
+    CheckBox_bit_Auto_Exposure->setGeometry(8, 4, 208, 20);
 }
 
 TForm_Exposure_Delay::TForm_Exposure_Delay(QWidget* parent)
