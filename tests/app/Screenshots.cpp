@@ -30,10 +30,14 @@ void Wait(int ms) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-void Shot(const QString& dir, const char* name, QWidget* window) {
+// The window and some room right and below it for menus and dialogs; `exact` takes the
+// window alone.
+void Shot(const QString& dir, const char* name, QWidget* window, bool exact = false) {
     Wait(300);
     QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
-    const QRect area = window->frameGeometry().adjusted(0, 0, 300, 120).intersected(screen.rect());
+    const QRect margin = exact ? QRect() : QRect(0, 0, 300, 120);
+    const QRect area =
+        window->frameGeometry().adjusted(0, 0, margin.width(), margin.height()).intersected(screen.rect());
     screen.copy(area).save(dir + "/" + name + ".png");
     std::printf("%s/%s.png\n", qPrintable(dir), name);
 }
@@ -54,7 +58,7 @@ int main(int argc, char* argv[]) {
 
     window.Button_Connect->click();
     Wait(1000);
-    Shot(dir, "connected", &window);
+    Shot(dir, "connected", &window, true);
 
     window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);
     window.ValueListEditor_User_Parameters->setFocus();
