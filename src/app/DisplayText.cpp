@@ -25,6 +25,8 @@ std::string AngleText(float radians) {
     return "Angle = " + AngleDegreesText(degrees) + "\xC2\xB0";
 }
 
-std::string FrameRateText(uint16_t fps) { return "Freq.:" + std::to_string(fps) + " fps"; }
+std::string FrameRateText(uint16_t fps) {
+    return "Freq.:" + std::to_string(fps) + " fps";
+}
 
 } // namespace zq455

@@ -43,10 +43,12 @@ constexpr int ROW_HEIGHT = 18;
 const char* const BAUD_ITEMS[] = {"4800", "9600", "19200", "38400", "115200", "230400", "460800", "921600"};
 constexpr int DEFAULT_BAUD_INDEX = 7;
 
-QString Text(const std::string& text) { return QString::fromStdString(text); }
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
-// The window's font: the original's 8-point sans serif at 11 pixels, with the closest
-// faces a Linux desktop has.
+} // namespace
+
 QFont WindowFont() {
     QFont font;
     font.setFamilies({"DejaVu Sans", "Liberation Sans", "Arial", "Noto Sans"});
@@ -54,6 +56,8 @@ QFont WindowFont() {
     font.setPixelSize(11);
     return font;
 }
+
+namespace {
 
 template <typename T> T* Named(T* widget, const char* name) {
     widget->setObjectName(name);
@@ -168,7 +172,8 @@ public:
     TUserValueDelegate(TForm_Main* form, const std::vector<QStringListModel*>& lists)
         : QStyledItemDelegate(form), Form(form), Lists(lists) {}
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override {
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override {
         const unsigned i = static_cast<unsigned>(index.row());
         if (index.column() != 1 || i >= USER_COUNT)
             return nullptr;
@@ -227,7 +232,8 @@ class TFactoryValueDelegate : public QStyledItemDelegate {
 public:
     explicit TFactoryValueDelegate(TForm_Main* form) : QStyledItemDelegate(form), Form(form) {}
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override {
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override {
         if (index.column() != 1)
             return nullptr;
         auto* edit = Named(new QLineEdit(parent), "FactoryEdit");
@@ -239,6 +245,13 @@ public:
         return edit;
     }
 
+    // The cell follows the editor while typing; writing it back would move the cursor.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        auto* edit = qobject_cast<QLineEdit*>(editor);
+        if (edit && edit->text() != index.data().toString())
+            edit->setText(index.data().toString());
+    }
+
 private:
     TForm_Main* Form;
 };
@@ -248,7 +261,9 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Paint box and file dialog
 
-TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
 
 void TPaintBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -324,12 +339,15 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
 
     FormCreate();
     if (options.service) {
-        PageControl_Parameters->setTabVisible(PageControl_Parameters->indexOf(TabSheet_Factory_Parameters), true);
+        PageControl_Parameters->setTabVisible(PageControl_Parameters->indexOf(TabSheet_Factory_Parameters),
+                                              true);
         PageControl_Interface->setTabVisible(PageControl_Interface->indexOf(TabSheet_Calibration), true);
     }
 }
 
-TForm_Main::~TForm_Main() { FormClose(); }
+TForm_Main::~TForm_Main() {
+    FormClose();
+}
 
 void TForm_Main::CreateDialogs() {
     Form_Exposure = new TForm_Exposure(this);
@@ -339,7 +357,9 @@ void TForm_Main::CreateDialogs() {
         dialog->setFont(WindowFont());
 }
 
-int TForm_Main::DefaultShowModal(QDialog& dialog) { return dialog.exec(); }
+int TForm_Main::DefaultShowModal(QDialog& dialog) {
+    return dialog.exec();
+}
 
 void TForm_Main::BuildConnectBar() {
     Panel_Connect = MakePanel(this, "Panel_Connect");
@@ -390,7 +410,8 @@ void TForm_Main::BuildRangesBar() {
         const int x = 10 + (k / 2) * 290;
         const int y = 8 + (k % 2) * 19;
         *captions[k].caption = MakeLabel(Panel_Ranges, captions[k].caption_name, captions[k].text, x, y, 140);
-        *captions[k].value = MakeLabel(Panel_Ranges, captions[k].value_name, captions[k].none, x + 142, y, 130);
+        *captions[k].value =
+            MakeLabel(Panel_Ranges, captions[k].value_name, captions[k].none, x + 142, y, 130);
     }
 }
 
@@ -432,10 +453,9 @@ void TForm_Main::BuildParameterPanel() {
     TabSheet_Factory_Parameters = Named(new QWidget, "TabSheet_Factory_Parameters");
     ValueListEditor_Factory_Parameters =
         MakeGrid(TabSheet_Factory_Parameters, "ValueListEditor_Factory_Parameters", 135, 78);
-    ValueListEditor_Factory_Parameters->setEditTriggers(QAbstractItemView::DoubleClicked |
-                                                        QAbstractItemView::SelectedClicked |
-                                                        QAbstractItemView::EditKeyPressed |
-                                                        QAbstractItemView::AnyKeyPressed);
+    ValueListEditor_Factory_Parameters->setEditTriggers(
+        QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
+        QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     ValueListEditor_Factory_Parameters->setItemDelegateForColumn(1, new TFactoryValueDelegate(this));
     auto* factory_layout = new QVBoxLayout(TabSheet_Factory_Parameters);
     factory_layout->setContentsMargins(0, 0, 0, 0);
@@ -495,8 +515,8 @@ void TForm_Main::BuildInterfacePages() {
     Chart_Result_Oscilloscope = MakeChart(TabSheet_Result, "Chart_Result_Oscilloscope");
     Chart_Result_Oscilloscope->xAxis->setRange(-40, 40);
     Chart_Result_Oscilloscope->yAxis->setRange(0, 110);
-    Series_Result_Oscilloscope = AddPointSeries(Chart_Result_Oscilloscope, "Series_Result_Oscilloscope",
-                                                QColor(0, 128, 0), 2);
+    Series_Result_Oscilloscope =
+        AddPointSeries(Chart_Result_Oscilloscope, "Series_Result_Oscilloscope", QColor(0, 128, 0), 2);
     Series1 = AddLineSeries(Chart_Result_Oscilloscope, "Series1", QColor(255, 0, 0), 3);
     Series2 = AddLineSeries(Chart_Result_Oscilloscope, "Series2", QColor(255, 255, 255), 3);
     Series_Filtr_Noise_Up =
@@ -571,13 +591,12 @@ void TForm_Main::BuildCalibrationPanel() {
     };
     Button_Motor_Connect = full("Button_Motor_Connect", "Connect");
     Button_Motor_Init = full("Button_Motor_Init", "Motor Init");
-    SpinEdit_Motor_Move_Steps =
-        labelled_spin(Label_Motor_Move, "Label_Motor_Move", "Move, step:", "SpinEdit_Motor_Move_Steps", 1, 60000,
-                      3200);
+    SpinEdit_Motor_Move_Steps = labelled_spin(Label_Motor_Move, "Label_Motor_Move",
+                                              "Move, step:", "SpinEdit_Motor_Move_Steps", 1, 60000, 3200);
     Button_Motor_Forward = full("Button_Motor_Forward", "Motor Forward");
     Button_Motor_Backward = full("Button_Motor_Backward", "Motor Backward");
-    SpinEdit_Motor_Move_Start = labelled_spin(Label_Motor_Start, "Label_Motor_Start", "Begin, um:",
-                                              "SpinEdit_Motor_Move_Start", 10, 360000, 22000);
+    SpinEdit_Motor_Move_Start = labelled_spin(Label_Motor_Start, "Label_Motor_Start",
+                                              "Begin, um:", "SpinEdit_Motor_Move_Start", 10, 360000, 22000);
     Button_Calibration = full("Button_Calibration", "Start Calibration");
     y += 2;
     Button_Calibr_Save_File = full("Button_Calibr_Save_File", "Save to file");
@@ -586,12 +605,13 @@ void TForm_Main::BuildCalibrationPanel() {
     Edit_X_Left = labelled_edit(Label_X_Left, "Label_X_Left", "X left:", "Edit_X_Left", "0");
     Edit_X_Right = labelled_edit(Label_X_Right, "Label_X_Right", "X right:", "Edit_X_Right", "0");
     Edit_ZERO_Left = labelled_edit(Label_ZERO_Left, "Label_ZERO_Left", "Zero left:", "Edit_ZERO_Left", "310");
-    Edit_ZERO_Right = labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "Zero right:", "Edit_ZERO_Right", "340");
+    Edit_ZERO_Right =
+        labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "Zero right:", "Edit_ZERO_Right", "340");
     Button_Calibr_Calculate = full("Button_Calibr_Calculate", "Calculate");
-    CSpinEdit_Calibr_Ind_Step = labelled_spin(Label_Calibr_Ind_Step, "Label_Calibr_Ind_Step", "Step index:",
-                                              "CSpinEdit_Calibr_Ind_Step", 0, 1000, 0);
-    CSpinEdit_Calibr_Ind_Data = labelled_spin(Label_Calibr_Ind_Data, "Label_Calibr_Ind_Data", "Data index:",
-                                              "CSpinEdit_Calibr_Ind_Data", 0, 1000, 0);
+    CSpinEdit_Calibr_Ind_Step = labelled_spin(Label_Calibr_Ind_Step, "Label_Calibr_Ind_Step",
+                                              "Step index:", "CSpinEdit_Calibr_Ind_Step", 0, 1000, 0);
+    CSpinEdit_Calibr_Ind_Data = labelled_spin(Label_Calibr_Ind_Data, "Label_Calibr_Ind_Data",
+                                              "Data index:", "CSpinEdit_Calibr_Ind_Data", 0, 1000, 0);
     Button_Calibr_Rst_Pnt = full("Button_Calibr_Rst_Pnt", "Reset Point");
     y += 2;
     Button_TABLE_Trans = full("Button_TABLE_Trans", "Transmitt table");
@@ -686,7 +706,8 @@ void TForm_Main::AlignPanels() {
     const int right = WINDOW_WIDTH - PARAMETERS_WIDTH;
     PageControl_Parameters->setGeometry(0, 0, PARAMETERS_WIDTH, full);
     Panel1->setGeometry(PARAMETERS_WIDTH, 0, right, CONNECT_BAR_HEIGHT);
-    PageControl_Interface->setGeometry(PARAMETERS_WIDTH, CONNECT_BAR_HEIGHT, right, full - CONNECT_BAR_HEIGHT);
+    PageControl_Interface->setGeometry(PARAMETERS_WIDTH, CONNECT_BAR_HEIGHT, right,
+                                       full - CONNECT_BAR_HEIGHT);
 }
 
 void TForm_Main::resizeEvent(QResizeEvent* event) {
@@ -710,7 +731,9 @@ bool TForm_Main::IsInside(QWidget* widget, QWidget* container) const {
 // ---------------------------------------------------------------------------------------------
 // Frame: creation, height, pages, close
 
-int TForm_Main::MinHeight() const { return minimumHeight(); }
+int TForm_Main::MinHeight() const {
+    return minimumHeight();
+}
 
 void TForm_Main::SetMinHeight(int height) {
     setMinimumHeight(height);
@@ -730,7 +753,9 @@ void TForm_Main::FillNetAddressList() {
     ComboBox_Connect_NetAddress->setCurrentIndex(0);
 }
 
-void TForm_Main::ShowAngle() { Panel_Angle->setText(Text(AngleText(System_Angle))); }
+void TForm_Main::ShowAngle() {
+    Panel_Angle->setText(Text(AngleText(System_Angle)));
+}
 
 void TForm_Main::CollapseNow() {
     Collapsed_Height = static_cast<uint16_t>(height() - Panel_Parameters->height());
@@ -762,7 +787,8 @@ void TForm_Main::FormCreate() {
     Timer_Repaint->stop();
     Timer_Errors->start();
     PageControl_Interface->setTabVisible(PageControl_Interface->indexOf(TabSheet_Calibration), false);
-    PageControl_Parameters->setTabVisible(PageControl_Parameters->indexOf(TabSheet_Factory_Parameters), false);
+    PageControl_Parameters->setTabVisible(PageControl_Parameters->indexOf(TabSheet_Factory_Parameters),
+                                          false);
 }
 
 void TForm_Main::Timer_ResizeTimer() {
@@ -784,7 +810,9 @@ void TForm_Main::Timer_ResizeTimer() {
     }
 }
 
-bool TForm_Main::IsConnected() const { return Button_Connect->text() != "Connect"; }
+bool TForm_Main::IsConnected() const {
+    return Button_Connect->text() != "Connect";
+}
 
 void TForm_Main::TabSheet_ResultShow() {
     if (!IsConnected())
@@ -847,8 +875,8 @@ void TForm_Main::Button_ConnectClick() {
 
     // An address list left without a selection (a loaded address above 31) has no number.
     if (ComboBox_Connect_NetAddress->currentIndex() < 0) {
-        QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE, Text(ConversionMessage("")), QMessageBox::Ok,
-                        this);
+        QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE, Text(ConversionMessage("")),
+                        QMessageBox::Ok, this);
         ShowModal(box);
         return;
     }
@@ -903,7 +931,8 @@ void TForm_Main::Button_ConnectClick() {
     PageControl_Interface->setCurrentWidget(TabSheet_Result);
 
     Video_ROI = RoiFromParameters(User_Params[USER_ROI_LEFT_WIDTH], User_Params[USER_ROI_TOP_HEIGHT]);
-    Video_Fps = ComputeFrameRate(Video_ROI.right - Video_ROI.left, Video_ROI.bottom - Video_ROI.top, Video_Fps);
+    Video_Fps =
+        ComputeFrameRate(Video_ROI.right - Video_ROI.left, Video_ROI.bottom - Video_ROI.top, Video_Fps);
     Panel_Freq->setText(Text(FrameRateText(Video_Fps)));
 }
 
@@ -1061,10 +1090,18 @@ void TForm_Main::ValueListEditor_Factory_ParametersSelectCell(int row) {
     Factory_Row = static_cast<uint8_t>(row);
 }
 
-void TForm_Main::ValueListEditor_User_ParametersExit() { Accept_User_Parameter(); }
-void TForm_Main::ValueListEditor_Factory_ParametersExit() { Accept_Factory_Parameter(); }
-void TForm_Main::ValueListEditor_User_ParametersKeyPress() { Accept_User_Parameter(); }
-void TForm_Main::ValueListEditor_Factory_ParametersKeyPress() { Accept_Factory_Parameter(); }
+void TForm_Main::ValueListEditor_User_ParametersExit() {
+    Accept_User_Parameter();
+}
+void TForm_Main::ValueListEditor_Factory_ParametersExit() {
+    Accept_Factory_Parameter();
+}
+void TForm_Main::ValueListEditor_User_ParametersKeyPress() {
+    Accept_User_Parameter();
+}
+void TForm_Main::ValueListEditor_Factory_ParametersKeyPress() {
+    Accept_Factory_Parameter();
+}
 
 void TForm_Main::ValueListEditor_User_ParametersContextPopup(const QPoint& pos) {
     Accept_User_Parameter();
@@ -1086,12 +1123,14 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
         // Every typed key first accepts the row as it stands.
         if (user && widget == ValueListEditor_User_Parameters)
             ValueListEditor_User_ParametersKeyPress();
-        if (factory && (widget == ValueListEditor_Factory_Parameters || widget->objectName() == "FactoryEdit"))
+        if (factory &&
+            (widget == ValueListEditor_Factory_Parameters || widget->objectName() == "FactoryEdit"))
             ValueListEditor_Factory_ParametersKeyPress();
     }
     // A right click opens the menu without moving the selection: the menu acts on the row
     // selected last.
-    if ((user || factory) && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+    if ((user || factory) &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton &&
         (widget == ValueListEditor_User_Parameters->viewport() ||
          widget == ValueListEditor_Factory_Parameters->viewport()))
@@ -1148,7 +1187,8 @@ void TForm_Main::ValueListEditor_User_ParametersEditButtonClick() {
 
 void TForm_Main::FollowLinkSettings() {
     const uint16_t address = User_Params[USER_NETWORK_ADDRESS];
-    ComboBox_Connect_NetAddress->setCurrentIndex(address < ComboBox_Connect_NetAddress->count() ? address : -1);
+    ComboBox_Connect_NetAddress->setCurrentIndex(address < ComboBox_Connect_NetAddress->count() ? address
+                                                                                                : -1);
     for (int k = 0; k < 8; ++k)
         if (BAUD_CODES[k].code == User_Params[USER_UART_BAUDRATE])
             ComboBox_Connect_Baud->setCurrentIndex(k);

@@ -5,12 +5,13 @@
 // rules, and the error monitor that turns a failed sensor call into one message box.
 
 #include "DisplayText.h"
-#include "view/FrameView.h"
-#include "view/ProfileAnalysis.h"
 #include "motor/Motorinterface.h"
 #include "sensor/ParameterMap.h"
 #include "sensor/Zq455interface.h"
+#include "view/FrameView.h"
+#include "view/ProfileAnalysis.h"
 
+#include <QFont>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -77,6 +78,9 @@ public:
     QWidget* const Owner;
     const bool Save;
 };
+
+// The window's font: an 8-point sans serif at 11 pixels, from the faces a Linux desktop has.
+QFont WindowFont();
 
 struct TMainOptions {
     bool service = false; // show the FACTORY and CALIBRATION tabs

@@ -28,8 +28,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
 
 TNumberDialog::TNumberDialog(QWidget* parent, const QString& caption, const QString& hint, uint32_t min,
                              uint32_t max)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint),
+    : QDialog(parent,
+              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Beep([] { QApplication::beep(); }), Minimum(min), Maximum(max) {
     setWindowTitle(caption);
     setFixedSize(224, 85);
@@ -64,7 +64,9 @@ void TNumberDialog::Button2Click() {
     done(QDialog::Rejected);
 }
 
-void TNumberDialog::FormShow() { Saved_Value = Edit_Exposure_Value->text(); }
+void TNumberDialog::FormShow() {
+    Saved_Value = Edit_Exposure_Value->text();
+}
 
 void TNumberDialog::FormClose() {
     const std::string repaired = RepairNumberText(Edit_Exposure_Value->text().toStdString(),
@@ -128,7 +130,9 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidg
     SetItemIndex(0);
 }
 
-int TRadioGroup::ItemIndex() const { return Buttons->checkedId(); }
+int TRadioGroup::ItemIndex() const {
+    return Buttons->checkedId();
+}
 
 void TRadioGroup::SetItemIndex(int index) {
     if (QAbstractButton* button = Buttons->button(index))

@@ -39,11 +39,15 @@ std::optional<uint64_t> ParseDigits(const std::string& t) {
     return value;
 }
 
-uint16_t Low16(uint64_t value) { return static_cast<uint16_t>(value & 0xFFFF); }
+uint16_t Low16(uint64_t value) {
+    return static_cast<uint16_t>(value & 0xFFFF);
+}
 
 } // namespace
 
-const TUserRow& UserRow(unsigned user_index) { return USER_ROWS[user_index % USER_COUNT]; }
+const TUserRow& UserRow(unsigned user_index) {
+    return USER_ROWS[user_index % USER_COUNT];
+}
 
 std::vector<std::string> PickListItems(unsigned user_index) {
     const TPickList& pick = UserRow(user_index).pick;
@@ -143,11 +147,17 @@ std::optional<uint16_t> FactoryValueFromText(const std::string& t, bool& out_of_
     return static_cast<uint16_t>(*number);
 }
 
-std::string ConversionMessage(const std::string& t) { return "'" + t + "' is not a valid integer value"; }
+std::string ConversionMessage(const std::string& t) {
+    return "'" + t + "' is not a valid integer value";
+}
 
-std::string RangeMessage(const std::string& t) { return "'" + t + "' is not within 0..65535"; }
+std::string RangeMessage(const std::string& t) {
+    return "'" + t + "' is not within 0..65535";
+}
 
-TExtSignals ExtSignalsFromValue(uint16_t v) { return {v & 1, (v >> 1) & 1, (v >> 2) & 1}; }
+TExtSignals ExtSignalsFromValue(uint16_t v) {
+    return {v & 1, (v >> 1) & 1, (v >> 2) & 1};
+}
 
 uint16_t ExtSignalsToValue(uint16_t v, const TExtSignals& choice) {
     uint16_t bits = static_cast<uint16_t>((choice.priority ? 1 : 0) | (choice.strobe_level ? 2 : 0) |
@@ -155,9 +165,13 @@ uint16_t ExtSignalsToValue(uint16_t v, const TExtSignals& choice) {
     return static_cast<uint16_t>((v & ~0x0007u) | bits);
 }
 
-bool ExposureAutoFromValue(uint16_t v) { return (v & 1) != 0; }
+bool ExposureAutoFromValue(uint16_t v) {
+    return (v & 1) != 0;
+}
 
-uint32_t ExposureUsFromValue(uint16_t v) { return ((v >> 1) & 0x1FFFu) * 10 + EXPOSURE_MIN_US; }
+uint32_t ExposureUsFromValue(uint16_t v) {
+    return ((v >> 1) & 0x1FFFu) * 10 + EXPOSURE_MIN_US;
+}
 
 uint16_t ExposureToValue(uint16_t v, bool auto_exposure, uint32_t us) {
     // (us - 45) / 10 rounds to the nearest 10 us step above 50, halves up.
@@ -165,9 +179,13 @@ uint16_t ExposureToValue(uint16_t v, bool auto_exposure, uint32_t us) {
     return static_cast<uint16_t>((v & 0xC000u) | (step << 1) | (auto_exposure ? 1u : 0u));
 }
 
-uint32_t DelayUsFromValue(uint16_t v) { return static_cast<uint32_t>(v) * 5; }
+uint32_t DelayUsFromValue(uint16_t v) {
+    return static_cast<uint32_t>(v) * 5;
+}
 
-uint16_t DelayToValue(uint32_t us) { return Low16((static_cast<uint64_t>(us) + 3) / 5); }
+uint16_t DelayToValue(uint32_t us) {
+    return Low16((static_cast<uint64_t>(us) + 3) / 5);
+}
 
 std::string RepairNumberText(const std::string& text, const std::string& saved, uint32_t min, uint32_t max) {
     std::string result = text.empty() ? saved : text;
@@ -181,6 +199,8 @@ std::string RepairNumberText(const std::string& text, const std::string& saved, 
     return result;
 }
 
-bool NumberFieldAcceptsKey(char32_t key) { return (key >= U'0' && key <= U'9') || key == 8; }
+bool NumberFieldAcceptsKey(char32_t key) {
+    return (key >= U'0' && key <= U'9') || key == 8;
+}
 
 } // namespace zq455

@@ -1,7 +1,7 @@
 // zq455-setup: the sensor's setup and calibration window.
 
-#include "DemoDevices.h"
 #include "Main.h"
+#include "DemoDevices.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -29,6 +29,7 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv); // takes the toolkit's own options out of the list
     QApplication::setApplicationName(zq455::APPLICATION_TITLE);
+    QApplication::setFont(zq455::WindowFont()); // menus and message boxes too
     zq455::TMainOptions options;
     bool simulate = false;
     const QStringList arguments = QApplication::arguments();

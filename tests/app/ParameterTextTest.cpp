@@ -1,8 +1,8 @@
 // The user and factory editors' texts and conversions, the dialogs' number repair and the
 // angle and frame-rate texts, without a window.
 
-#include "app/DisplayText.h"
 #include "app/ParameterText.h"
+#include "app/DisplayText.h"
 #include "sensor/ParameterMap.h"
 
 #include <cmath>
@@ -21,7 +21,9 @@ TEST(AngleText, ThreeSignificantDigitsPrintedWithThreeDecimals) {
     EXPECT_EQ(AngleDegreesText(std::nan("")), "0.000");
 }
 
-TEST(FrameRateText, NoBlankAfterTheColon) { EXPECT_EQ(FrameRateText(98), "Freq.:98 fps"); }
+TEST(FrameRateText, NoBlankAfterTheColon) {
+    EXPECT_EQ(FrameRateText(98), "Freq.:98 fps");
+}
 
 TEST(UserRows, PickListsHoldTheLegalTextsInOrder) {
     struct TCase {

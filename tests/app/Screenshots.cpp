@@ -63,7 +63,8 @@ int main(int argc, char* argv[]) {
     window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);
     window.ValueListEditor_User_Parameters->setFocus();
     Wait(200);
-    window.PopupMenu_User_Parameters->popup(window.ValueListEditor_User_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
+    window.PopupMenu_User_Parameters->popup(
+        window.ValueListEditor_User_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
     Shot(dir, "user_menu", &window);
     window.PopupMenu_User_Parameters->hide();
 
@@ -87,7 +88,8 @@ int main(int argc, char* argv[]) {
         window.PageControl_Parameters->setCurrentWidget(window.TabSheet_Factory_Parameters);
         window.PageControl_Interface->setCurrentWidget(window.TabSheet_Calibration);
         Shot(dir, "service", &window);
-        window.PopupMenu_Factory_Parameters->popup(window.ValueListEditor_Factory_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
+        window.PopupMenu_Factory_Parameters->popup(
+            window.ValueListEditor_Factory_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
         Shot(dir, "factory_menu", &window);
         window.PopupMenu_Factory_Parameters->hide();
         window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);

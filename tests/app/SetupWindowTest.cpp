@@ -9,9 +9,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
@@ -36,7 +38,9 @@ struct TBox {
     int height;
 };
 
-QString Utf8(const std::string& text) { return QString::fromStdString(text); }
+QString Utf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 class SetupWindow : public ::testing::Test {
 protected:
@@ -122,7 +126,9 @@ protected:
     std::function<void(QDialog&)> answer;
 };
 
-std::vector<uint8_t> Repeat(uint8_t command, size_t count) { return std::vector<uint8_t>(count, command); }
+std::vector<uint8_t> Repeat(uint8_t command, size_t count) {
+    return std::vector<uint8_t>(count, command);
+}
 
 std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -152,7 +158,7 @@ TEST_F(SetupWindow, StartsCollapsedWithTheBarsOnlyAndTheServiceTabsHidden) {
     EXPECT_FALSE(window->PageControl_Interface->isTabVisible(
         window->PageControl_Interface->indexOf(window->TabSheet_Calibration)));
     EXPECT_EQ(window->Label_Ranges_Base_Value->text(), "none mm");
-    const std::pair<QTimer*, int> timers[] = {{window->Timer_Resize, 1},  {window->Timer_Result, 10},
+    const std::pair<QTimer*, int> timers[] = {{window->Timer_Resize, 1},    {window->Timer_Result, 10},
                                               {window->Timer_Repaint, 100}, {window->Timer_Motor, 1},
                                               {window->Timer_Errors, 1000}, {window->Timer_Video, 1000}};
     for (const auto& [timer, interval] : timers) {
@@ -160,8 +166,9 @@ TEST_F(SetupWindow, StartsCollapsedWithTheBarsOnlyAndTheServiceTabsHidden) {
         EXPECT_EQ(timer->isActive(), timer == window->Timer_Errors) << timer->objectName().toStdString();
     }
     // The named controls of the pages exist for the handlers that come with them.
-    for (const char* name : {"Chart_Result_Oscilloscope", "PaintBox_BitMap", "Panel_Motor", "Button_TABLE_Trans",
-                             "CSpinEdit_Calibr_Ind_Step", "Edit_ZERO_Right", "CSpinEditLevel"})
+    for (const char* name :
+         {"Chart_Result_Oscilloscope", "PaintBox_BitMap", "Panel_Motor", "Button_TABLE_Trans",
+          "CSpinEdit_Calibr_Ind_Step", "Edit_ZERO_Right", "CSpinEditLevel"})
         EXPECT_NE(window->findChild<QWidget*>(name), nullptr) << name;
     // Nobody can drag the height: FormResize puts it back to the constraint.
     window->resize(WINDOW_WIDTH, 400);
@@ -198,7 +205,8 @@ TEST_F(SetupWindow, ConnectShowsIdentityParametersAngleRateAndScalesTheChart) {
     EXPECT_EQ(Cell(user, 2), "921600");
     EXPECT_EQ(Cell(user, 9), QString::number(50 << 7));
     for (int row = 0; row < 13; ++row)
-        EXPECT_FALSE(user->item(row, 1)->flags() & Qt::ItemIsEditable && UserRow(row).style == TEditStyle::NONE);
+        EXPECT_FALSE(user->item(row, 1)->flags() & Qt::ItemIsEditable &&
+                     UserRow(row).style == TEditStyle::NONE);
     QTableWidget* factory = window->ValueListEditor_Factory_Parameters;
     ASSERT_EQ(factory->rowCount(), 48);
     EXPECT_EQ(factory->item(0, 0)->text(), "SEQUENCER");
@@ -408,7 +416,8 @@ TEST_F(SetupWindow, EachMenuCommandSendsItsRequests) {
         const size_t before = demo->sensor->Commands().size();
         c.item->trigger();
         EXPECT_EQ(window->Sensor_Result, 0u) << c.item->text().toStdString();
-        ASSERT_TRUE(WaitFor([&] { return demo->sensor->Commands().size() >= before + c.commands.size(); }, 1000));
+        ASSERT_TRUE(
+            WaitFor([&] { return demo->sensor->Commands().size() >= before + c.commands.size(); }, 1000));
         EXPECT_EQ(CommandsSince(before), c.commands) << c.item->text().toStdString();
     }
     // Rotating took the scene's angle; the text follows it.
@@ -441,6 +450,44 @@ TEST_F(SetupWindow, LoadedAddressAndRateAreFollowedByTheLinkAndTheConnectBar) {
     EXPECT_EQ(window->ComboBox_Connect_Baud->currentText(), "921600");
     EXPECT_EQ(demo->sensor->Address(), 0);
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SetupWindow, RightClickOpensTheMenuForTheRowSelectedLast) {
+    TSensorStore store = demo->sensor->Store();
+    Connect();
+    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    SelectUserRow(USER_RESULT_LENGTH);
+    const QPoint at = grid->visualItemRect(grid->item(USER_POINT_TIME, 0)).center();
+    QTest::mousePress(grid->viewport(), Qt::RightButton, {}, at);
+    QTest::mouseRelease(grid->viewport(), Qt::RightButton, {}, at);
+    EXPECT_EQ(grid->currentRow(), USER_RESULT_LENGTH);
+    QContextMenuEvent menu_event(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(grid->viewport(), &menu_event);
+    EXPECT_TRUE(window->PopupMenu_User_Parameters->isVisible());
+    window->PopupMenu_User_Parameters->hide();
+
+    store.working.factory[USER_FIRST_FACTORY + USER_RESULT_LENGTH] = 1;
+    demo->sensor->SetStore(store);
+    window->Read_User_Parameter->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "256");
+    EXPECT_EQ(window->User_Params[USER_POINT_TIME], store.working.User(USER_POINT_TIME));
+}
+
+TEST_F(SetupWindow, LeavingTheFactoryEditorTakesItsValue) {
+    options.service = true;
+    window.reset();
+    Start(false);
+    Connect();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->PageControl_Parameters->setCurrentWidget(window->TabSheet_Factory_Parameters);
+    QTableWidget* grid = window->ValueListEditor_Factory_Parameters;
+    grid->setFocus();
+    grid->setCurrentCell(7, 1);
+    grid->item(7, 1)->setText("321");
+    window->CSpinEditLevel->setFocus();
+    EXPECT_EQ(window->Factory_Params[7], 321);
 }
 
 TEST_F(SetupWindow, FlashErrorDisconnectsTheWindow) {
