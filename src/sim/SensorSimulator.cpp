@@ -522,11 +522,15 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         return;
     }
     case CMD_READ_CALIBR_DATA: {
+        const TSensorModel model = ModelLocked();
+        const std::function<double()> source = stage_position;
+        // The stage answers from its own state; it is asked without holding ours.
+        guard.unlock();
         std::optional<double> target;
-        if (stage_position)
-            target = ModelLocked().TargetZ(stage_position());
+        if (source)
+            target = model.TargetZ(source());
         std::vector<uint16_t> positions;
-        ModelLocked().CalibrationFrame(target, positions);
+        model.CalibrationFrame(target, positions);
         AppendGroups(data, static_cast<uint32_t>(positions.size()), 2);
         for (uint16_t p : positions)
             AppendGroups(data, p, 2);
@@ -535,7 +539,8 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
     default:
         return; // unknown command: no answer
     }
-    guard.unlock();
+    if (guard.owns_lock())
+        guard.unlock();
     SendReply(std::move(data));
 }
 
