@@ -26,17 +26,28 @@ std::vector<uint16_t> Table() {
     return values;
 }
 
-bool Connect(TZQ455Interface& sensor) {
-    TSensorConnection record;
-    record.name = DEVICE;
-    return sensor.Open(record) == 0;
-}
+// The virtual sensor and the program's sensor object, connected as the window connects.
+struct TBenchLink {
+    explicit TBenchLink(bool paced) : sim(Timing(paced)) {
+        sim.RegisterAs(DEVICE);
+        TSensorConnection record;
+        record.name = DEVICE;
+        connected = sensor.Open(record) == 0;
+    }
+    static TSensorTiming Timing(bool paced) {
+        TSensorTiming timing;
+        timing.paced = paced;
+        return timing;
+    }
+    TSensorSimulator sim;
+    TZQ455Interface sensor;
+    bool connected = false;
+};
 
 void BM_TransmitTablePaced(benchmark::State& state) {
-    TSensorSimulator sim; // paced by default
-    sim.RegisterAs(DEVICE);
-    TZQ455Interface sensor;
-    if (!Connect(sensor)) {
+    TBenchLink link(true);
+    TZQ455Interface& sensor = link.sensor;
+    if (!link.connected) {
         state.SkipWithError("no link to the virtual sensor");
         return;
     }
@@ -57,12 +68,9 @@ void BM_TransmitTablePaced(benchmark::State& state) {
 BENCHMARK(BM_TransmitTablePaced)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void BM_TransmitTableBlockUnpaced(benchmark::State& state) {
-    TSensorTiming timing;
-    timing.paced = false;
-    TSensorSimulator sim(timing);
-    sim.RegisterAs(DEVICE);
-    TZQ455Interface sensor;
-    if (!Connect(sensor)) {
+    TBenchLink link(false);
+    TZQ455Interface& sensor = link.sensor;
+    if (!link.connected) {
         state.SkipWithError("no link to the virtual sensor");
         return;
     }

@@ -158,27 +158,6 @@ uint32_t TZQ455Interface::ReceiveVideoPacket(uint8_t* pixels, uint32_t capacity,
 
 namespace {
 
-enum : uint8_t {
-    CMD_READ_IDENTITY = 0x01,
-    CMD_READ_USER_PARAMETER = 0x02,
-    CMD_LOAD_USER_PARAMETER = 0x03,
-    CMD_FLASH_USER_PARAMETERS = 0x04,
-    CMD_GET_RESULT = 0x05,
-    CMD_GET_VIDEO = 0x06,
-    CMD_ROTATE_SYSTEM = 0x0A,
-    CMD_READ_ANGLE = 0x0B,
-    CMD_FLASH_ANGLE = 0x0C,
-    CMD_READ_FACTORY = 0x20,
-    CMD_LOAD_FACTORY = 0x21,
-    CMD_FLASH_FACTORY = 0x22,
-    CMD_TRANSMIT_TABLE = 0x23,
-    CMD_SAVE_TABLE = 0x24,
-    CMD_READ_CALIBR_DATA = 0x25,
-};
-
-constexpr uint8_t FLASH_STORE = 0x55;
-constexpr uint8_t FLASH_RESTORE = 0x33;
-constexpr uint8_t TABLE_SAVED = 0x33;
 constexpr uint32_t ADDRESS_PAUSE_MS = 1000;
 constexpr uint32_t BAUD_PAUSE_MS = 1000;
 // The sensor writes the table to FLASH meanwhile and answers only afterwards.
