@@ -164,7 +164,7 @@ constexpr uint32_t BAUD_PAUSE_MS = 1000;
 constexpr uint32_t TABLE_SAVE_PAUSE_MS = 40000;
 constexpr uint32_t ANGLE_GROUPS = 5;
 
-// Decodes `count` values at `widths[first..]` from `data` one after the other.
+// Decodes `count` values of factory indexes first.. from `data`, each in its width, one after the other.
 void DecodeBlock(const uint8_t* data, unsigned first, unsigned count, uint16_t* values) {
     for (unsigned i = 0; i < count; ++i) {
         const unsigned width = FactoryWidth(first + i);
