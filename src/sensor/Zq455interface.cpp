@@ -158,34 +158,13 @@ uint32_t TZQ455Interface::ReceiveVideoPacket(uint8_t* pixels, uint32_t capacity,
 
 namespace {
 
-enum : uint8_t {
-    CMD_READ_IDENTITY = 0x01,
-    CMD_READ_USER_PARAMETER = 0x02,
-    CMD_LOAD_USER_PARAMETER = 0x03,
-    CMD_FLASH_USER_PARAMETERS = 0x04,
-    CMD_GET_RESULT = 0x05,
-    CMD_GET_VIDEO = 0x06,
-    CMD_ROTATE_SYSTEM = 0x0A,
-    CMD_READ_ANGLE = 0x0B,
-    CMD_FLASH_ANGLE = 0x0C,
-    CMD_READ_FACTORY = 0x20,
-    CMD_LOAD_FACTORY = 0x21,
-    CMD_FLASH_FACTORY = 0x22,
-    CMD_TRANSMIT_TABLE = 0x23,
-    CMD_SAVE_TABLE = 0x24,
-    CMD_READ_CALIBR_DATA = 0x25,
-};
-
-constexpr uint8_t FLASH_STORE = 0x55;
-constexpr uint8_t FLASH_RESTORE = 0x33;
-constexpr uint8_t TABLE_SAVED = 0x33;
 constexpr uint32_t ADDRESS_PAUSE_MS = 1000;
 constexpr uint32_t BAUD_PAUSE_MS = 1000;
 // The sensor writes the table to FLASH meanwhile and answers only afterwards.
 constexpr uint32_t TABLE_SAVE_PAUSE_MS = 40000;
 constexpr uint32_t ANGLE_GROUPS = 5;
 
-// Decodes `count` values at `widths[first..]` from `data` one after the other.
+// Decodes `count` values of factory indexes first.. from `data`, each in its width, one after the other.
 void DecodeBlock(const uint8_t* data, unsigned first, unsigned count, uint16_t* values) {
     for (unsigned i = 0; i < count; ++i) {
         const unsigned width = FactoryWidth(first + i);

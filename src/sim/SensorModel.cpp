@@ -43,7 +43,8 @@ double TSensorModel::ColumnX(double column, double z_mm) const {
     const double u = z_mm / geometry.range_z_mm;
     const double s = ColumnOffset(column);
     const double width = geometry.xsmr_mm + (geometry.xemr_mm - geometry.xsmr_mm) * u;
-    return s * (1.0 + X_DISTORTION * s * s) * width / 2.0;
+    // Distorted towards the edges, but the frame's edges still see exactly the range's ends.
+    return s * (1.0 + X_DISTORTION * s * s) / (1.0 + X_DISTORTION) * width / 2.0;
 }
 
 double TSensorModel::SceneZ(double x_mm) const {
@@ -64,6 +65,10 @@ bool TSensorModel::SceneHit(double column, double& x_mm, double& z_mm) const {
     }
     x_mm = x;
     z_mm = z;
+    // A column that does not settle looks at the step's wall: the camera sees no line there
+    // (the shadow of a step, as a triangulating sensor has).
+    if (std::abs(SceneZ(x) - z) > 1e-6)
+        return false;
     return z >= 0.0 && z <= geometry.range_z_mm;
 }
 

@@ -18,27 +18,6 @@ using namespace protocol;
 
 namespace {
 
-enum : uint8_t {
-    CMD_READ_IDENTITY = 0x01,
-    CMD_READ_USER_PARAMETER = 0x02,
-    CMD_LOAD_USER_PARAMETER = 0x03,
-    CMD_FLASH_USER_PARAMETERS = 0x04,
-    CMD_GET_RESULT = 0x05,
-    CMD_GET_VIDEO = 0x06,
-    CMD_ROTATE_SYSTEM = 0x0A,
-    CMD_READ_ANGLE = 0x0B,
-    CMD_FLASH_ANGLE = 0x0C,
-    CMD_READ_FACTORY = 0x20,
-    CMD_LOAD_FACTORY = 0x21,
-    CMD_FLASH_FACTORY = 0x22,
-    CMD_TRANSMIT_TABLE = 0x23,
-    CMD_SAVE_TABLE = 0x24,
-    CMD_READ_CALIBR_DATA = 0x25,
-};
-
-constexpr uint8_t FLASH_STORE = 0x55;
-constexpr uint8_t FLASH_RESTORE = 0x33;
-constexpr uint8_t TABLE_SAVED = 0x33;
 constexpr uint8_t BLOCK_ACCEPTED = 0;
 constexpr uint8_t BLOCK_REFUSED = 1;
 // The reply store of the program holds 2048 points; "Result length" codes beyond that give
@@ -266,19 +245,22 @@ void TSensorSimulator::Run() {
         }
         if (n == 0)
             continue;
+        // The rate the program has set when the bytes are read is the rate they travelled
+        // at: the program changes it only after its pause, once the device has them.
+        const uint32_t rate_after = pty.SlaveBaud();
+        const uint32_t listening = Baud();
+        const bool rate_ok = rate_after == listening;
         // The pseudo-terminal hands the bytes over at once; on the wire they take ten bit
-        // times each, one after the other, at the rate the program set.
+        // times each, one after the other.
+        const uint32_t line_baud = rate_ok ? listening : std::max<uint32_t>(rate_after, 1);
         const auto now = TClock::now();
-        uint32_t line_baud = pty.SlaveBaud();
-        if (line_baud == 0)
-            line_baud = Baud();
         wire_free = std::max(wire_free, now) +
                     std::chrono::nanoseconds(static_cast<int64_t>(n) * 10 * 1000000000LL / line_baud);
-        Feed(chunk.data(), static_cast<size_t>(n), wire_free);
+        Feed(chunk.data(), static_cast<size_t>(n), wire_free, rate_ok);
     }
 }
 
-void TSensorSimulator::Feed(const uint8_t* bytes, size_t count, TClock::time_point arrival) {
+void TSensorSimulator::Feed(const uint8_t* bytes, size_t count, TClock::time_point arrival, bool rate_ok) {
     incoming.insert(incoming.end(), bytes, bytes + count);
     for (;;) {
         // Hunt the start byte; bytes with bit 7 set outside a packet are line noise.
@@ -315,6 +297,7 @@ void TSensorSimulator::Feed(const uint8_t* bytes, size_t count, TClock::time_poi
             continue;
         }
         request_arrival = arrival;
+        request_rate_ok = rate_ok;
         Handle(request_address, command, payload);
     }
 }
@@ -361,7 +344,7 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         return;
     }
     // At another bit rate the device sees only garbage and answers nothing.
-    if (pty.SlaveBaud() != baud) {
+    if (!request_rate_ok) {
         ++counters.wrong_rate;
         return;
     }
@@ -518,11 +501,15 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         return;
     }
     case CMD_READ_CALIBR_DATA: {
+        const TSensorModel model = ModelLocked();
+        const std::function<double()> source = stage_position;
+        // The stage answers from its own state; it is asked without holding ours.
+        guard.unlock();
         std::optional<double> target;
-        if (stage_position)
-            target = ModelLocked().TargetZ(stage_position());
+        if (source)
+            target = model.TargetZ(source());
         std::vector<uint16_t> positions;
-        ModelLocked().CalibrationFrame(target, positions);
+        model.CalibrationFrame(target, positions);
         AppendGroups(data, static_cast<uint32_t>(positions.size()), 2);
         for (uint16_t p : positions)
             AppendGroups(data, p, 2);
@@ -531,7 +518,8 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
     default:
         return; // unknown command: no answer
     }
-    guard.unlock();
+    if (guard.owns_lock())
+        guard.unlock();
     SendReply(std::move(data));
 }
 
@@ -598,22 +586,18 @@ bool TSensorSimulator::WritePaced(const uint8_t* bytes, size_t count) {
     const uint32_t rate = Baud();
     if (!now_timing.paced || rate == 0)
         return pty.WriteMaster(bytes, count);
-    // About a millisecond of bytes at a time, each slice sent when the wire would have
-    // carried the bytes before it; the schedule is absolute, so sleeps do not add up.
+    // About a millisecond of bytes at a time on an absolute schedule, so sleeps do not add up.
     const size_t slice = std::max<size_t>(1, rate / 10 / 1000);
     const auto start = TClock::now();
     for (size_t sent = 0; sent < count && !stop;) {
-        const auto due =
-            start + std::chrono::nanoseconds(static_cast<int64_t>(sent) * 10 * 1000000000LL / rate);
-        std::this_thread::sleep_until(due);
         const size_t n = std::min(slice, count - sent);
+        // A slice reaches the other end when its last byte is complete.
+        std::this_thread::sleep_until(
+            start + std::chrono::nanoseconds(static_cast<int64_t>(sent + n) * 10 * 1000000000LL / rate));
         if (!pty.WriteMaster(bytes + sent, n))
             return false;
         sent += n;
     }
-    // The last slice is on the wire only when its bytes have gone out.
-    std::this_thread::sleep_until(
-        start + std::chrono::nanoseconds(static_cast<int64_t>(count) * 10 * 1000000000LL / rate));
     return !stop;
 }
 

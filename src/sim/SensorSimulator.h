@@ -125,7 +125,7 @@ private:
     };
 
     void Run();
-    void Feed(const uint8_t* bytes, size_t count, TClock::time_point arrival);
+    void Feed(const uint8_t* bytes, size_t count, TClock::time_point arrival, bool rate_ok);
     void Handle(uint8_t address, uint8_t command, const std::vector<uint8_t>& payload);
     // Takes an armed fault of the given kind (or, for `generic`, the first reply fault).
     bool TakeFault(TSensorFault fault);
@@ -164,6 +164,7 @@ private:
     std::vector<uint8_t> incoming;
     TClock::time_point wire_free{};
     TClock::time_point request_arrival{};
+    bool request_rate_ok = false;
 
     std::atomic<bool> stop{false};
     std::thread thread;
