@@ -2,6 +2,7 @@
 
 #include "ParameterDialogs.h"
 #include "ParameterText.h"
+#include "PointCloudPlottable.h"
 #include "link/ResultCodes.h"
 
 #include <QAction>
@@ -130,13 +131,13 @@ QCustomPlot* MakeChart(QWidget* parent, const char* name) {
     return chart;
 }
 
-QCPGraph* AddPointSeries(QCustomPlot* chart, const char* name, const QColor& colour, double size) {
-    QCPGraph* graph = chart->addGraph();
-    graph->setObjectName(name);
-    graph->setName(name);
-    graph->setLineStyle(QCPGraph::lsNone);
-    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, colour, colour, size));
-    return graph;
+// Point series carry a colour per point and may grow large (an accumulating profile, the
+// calibration centres), so they stamp their points into an image.
+TPointCloudPlottable* AddPointSeries(QCustomPlot* chart, const char* name, int diameter) {
+    auto* series = new TPointCloudPlottable(chart->xAxis, chart->yAxis, diameter);
+    series->setObjectName(name);
+    series->setName(name);
+    return series;
 }
 
 QCPGraph* AddLineSeries(QCustomPlot* chart, const char* name, const QColor& colour, int width) {
@@ -515,8 +516,7 @@ void TForm_Main::BuildInterfacePages() {
     Chart_Result_Oscilloscope = MakeChart(TabSheet_Result, "Chart_Result_Oscilloscope");
     Chart_Result_Oscilloscope->xAxis->setRange(-40, 40);
     Chart_Result_Oscilloscope->yAxis->setRange(0, 110);
-    Series_Result_Oscilloscope =
-        AddPointSeries(Chart_Result_Oscilloscope, "Series_Result_Oscilloscope", QColor(0, 128, 0), 2);
+    Series_Result_Oscilloscope = AddPointSeries(Chart_Result_Oscilloscope, "Series_Result_Oscilloscope", 2);
     Series1 = AddLineSeries(Chart_Result_Oscilloscope, "Series1", QColor(255, 0, 0), 3);
     Series2 = AddLineSeries(Chart_Result_Oscilloscope, "Series2", QColor(255, 255, 255), 3);
     Series_Filtr_Noise_Up =
@@ -552,10 +552,8 @@ void TForm_Main::BuildCalibrationPanel() {
     Chart_Calibr_Oscilloscope = MakeChart(TabSheet_Calibration, "Chart_Calibr_Oscilloscope");
     Chart_Calibr_Oscilloscope->xAxis->setRange(0, 640);
     Chart_Calibr_Oscilloscope->yAxis->setRange(0, 5200);
-    Series_Calibr_Oscilloscope =
-        AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope", QColor(255, 0, 0), 3);
-    Series_Calibr_Oscilloscope1 =
-        AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope1", QColor(0, 128, 0), 3);
+    Series_Calibr_Oscilloscope = AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope", 3);
+    Series_Calibr_Oscilloscope1 = AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope1", 3);
 
     Panel_Motor = MakePanel(TabSheet_Calibration, "Panel_Motor");
     Panel_Motor->setFixedWidth(151);

@@ -22,6 +22,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QCPGraph;
+class TPointCloudPlottable;
 class QCustomPlot;
 class QDialog;
 class QFrame;
@@ -221,7 +222,7 @@ public:
     QTabWidget* PageControl_Interface = nullptr;
     QWidget* TabSheet_Result = nullptr;
     QCustomPlot* Chart_Result_Oscilloscope = nullptr;
-    QCPGraph* Series_Result_Oscilloscope = nullptr;
+    TPointCloudPlottable* Series_Result_Oscilloscope = nullptr;
     QCPGraph* Series1 = nullptr;
     QCPGraph* Series2 = nullptr;
     QCPGraph* Series_Filtr_Noise_Up = nullptr;
@@ -258,8 +259,8 @@ public:
     QPushButton* Button_TABLE_Trans = nullptr;
     QPushButton* Button_TABLE_Save = nullptr;
     QCustomPlot* Chart_Calibr_Oscilloscope = nullptr;
-    QCPGraph* Series_Calibr_Oscilloscope = nullptr;
-    QCPGraph* Series_Calibr_Oscilloscope1 = nullptr;
+    TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
+    TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
 
     QMenu* PopupMenu_User_Parameters = nullptr;
     QAction* Read_User_Parameter = nullptr;
