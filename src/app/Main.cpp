@@ -4,6 +4,7 @@
 #include "ParameterText.h"
 #include "PointCloudPlottable.h"
 #include "link/ResultCodes.h"
+#include "sensor/AngleText.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,29 +1,12 @@
-// The user and factory editors' texts and conversions, the dialogs' number repair and the
-// angle and frame-rate texts, without a window.
+// The user and factory editors' texts and conversions and the dialogs' number repair,
+// without a window.
 
 #include "app/ParameterText.h"
-#include "app/DisplayText.h"
 #include "sensor/ParameterMap.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace zq455;
-
-TEST(AngleText, ThreeSignificantDigitsPrintedWithThreeDecimals) {
-    const double to_rad = M_PI / 180.0;
-    EXPECT_EQ(AngleText(static_cast<float>(12.3456 * to_rad)), "Angle = 12.300\xC2\xB0");
-    EXPECT_EQ(AngleText(0.0f), "Angle = 0.000\xC2\xB0");
-    EXPECT_EQ(AngleDegreesText(-1.23456), "-1.230");
-    EXPECT_EQ(AngleDegreesText(0.012345), "0.012");
-    EXPECT_EQ(AngleDegreesText(179.96), "180.000");
-    EXPECT_EQ(AngleDegreesText(-0.0), "0.000");
-    EXPECT_EQ(AngleDegreesText(std::nan("")), "0.000");
-}
-
-TEST(FrameRateText, NoBlankAfterTheColon) {
-    EXPECT_EQ(FrameRateText(98), "Freq.:98 fps");
-}
 
 TEST(UserRows, PickListsHoldTheLegalTextsInOrder) {
     struct TCase {

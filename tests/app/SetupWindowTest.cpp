@@ -6,6 +6,7 @@
 #include "app/ParameterDialogs.h"
 #include "app/ParameterText.h"
 #include "link/Pause.h"
+#include "sensor/AngleText.h"
 
 #include <QApplication>
 #include <QComboBox>
