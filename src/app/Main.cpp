@@ -42,8 +42,7 @@ constexpr int RANGES_BAR_HEIGHT = 52;
 constexpr int PARAMETERS_WIDTH = 225;
 constexpr int ROW_HEIGHT = 18;
 
-const char* const BAUD_ITEMS[] = {"4800", "9600", "19200", "38400", "115200", "230400", "460800", "921600"};
-constexpr int DEFAULT_BAUD_INDEX = 7;
+constexpr int DEFAULT_BAUD_INDEX = 7; // "921600"
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -367,8 +366,8 @@ void TForm_Main::BuildConnectBar() {
     Panel_Connect = MakePanel(this, "Panel_Connect");
     Label_Connect_Baud = MakeLabel(Panel_Connect, "Label_Connect_Baud", "Baud rate:", 10, 8);
     ComboBox_Connect_Baud = Named(new QComboBox(Panel_Connect), "ComboBox_Connect_Baud");
-    for (const char* item : BAUD_ITEMS)
-        ComboBox_Connect_Baud->addItem(item);
+    for (const TBaudCode& entry : BAUD_CODES)
+        ComboBox_Connect_Baud->addItem(QString::number(entry.baud));
     ComboBox_Connect_Baud->setGeometry(10, 25, 97, 22);
     Label_Connect_NetAddress =
         MakeLabel(Panel_Connect, "Label_Connect_NetAddress", "Net number of device:", 122, 8);
@@ -900,8 +899,7 @@ void TForm_Main::Button_ConnectClick() {
     uint32_t angle_bits = 0;
     if ((Sensor_Result = Sensor->ReadAngle(angle_bits)))
         return;
-    std::memcpy(&System_Angle, &angle_bits, sizeof System_Angle);
-    ShowAngle();
+    SetAngle(angle_bits);
 
     Show_Factory_Parameters();
     Show_User_Parameters();
@@ -1222,8 +1220,9 @@ void TForm_Main::Load_User_ParametersClick() {
     FollowLinkSettings();
 }
 
-void TForm_Main::Write_User_ParametersClick() {
-    if ((Sensor_Result = Sensor->FlashUserParameters(false)))
+// Write to FLASH and Restore default: the sensor confirms, then the values are read back.
+void TForm_Main::FlashUser(bool restore) {
+    if ((Sensor_Result = Sensor->FlashUserParameters(restore)))
         return;
     if ((Sensor_Result = Sensor->ReadUserParameters(User_Params)))
         return;
@@ -1231,41 +1230,48 @@ void TForm_Main::Write_User_ParametersClick() {
     FollowLinkSettings();
 }
 
+void TForm_Main::FlashAngle(bool restore) {
+    if ((Sensor_Result = Sensor->FlashAngle(restore)))
+        return;
+    uint32_t bits = 0;
+    if ((Sensor_Result = Sensor->ReadAngle(bits)))
+        return;
+    SetAngle(bits);
+}
+
+void TForm_Main::FlashFactory(bool restore) {
+    if ((Sensor_Result = Sensor->FlashFactoryParameters(restore)))
+        return;
+    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
+        return;
+    Show_Factory_Parameters();
+}
+
+// The angle travels as the bit pattern of a float, in radians.
+void TForm_Main::SetAngle(uint32_t bits) {
+    std::memcpy(&System_Angle, &bits, sizeof System_Angle);
+    ShowAngle();
+}
+
+void TForm_Main::Write_User_ParametersClick() {
+    FlashUser(false);
+}
 void TForm_Main::Restore_User_ParametersClick() {
-    if ((Sensor_Result = Sensor->FlashUserParameters(true)))
-        return;
-    if ((Sensor_Result = Sensor->ReadUserParameters(User_Params)))
-        return;
-    Show_User_Parameters();
-    FollowLinkSettings();
+    FlashUser(true);
 }
 
 void TForm_Main::Rotate_SystemClick() {
     uint32_t bits = 0;
     if ((Sensor_Result = Sensor->RotateSystem(bits)))
         return;
-    std::memcpy(&System_Angle, &bits, sizeof System_Angle);
-    ShowAngle();
+    SetAngle(bits);
 }
 
 void TForm_Main::Write_AngleClick() {
-    if ((Sensor_Result = Sensor->FlashAngle(false)))
-        return;
-    uint32_t bits = 0;
-    if ((Sensor_Result = Sensor->ReadAngle(bits)))
-        return;
-    std::memcpy(&System_Angle, &bits, sizeof System_Angle);
-    ShowAngle();
+    FlashAngle(false);
 }
-
 void TForm_Main::Restore_AngleClick() {
-    if ((Sensor_Result = Sensor->FlashAngle(true)))
-        return;
-    uint32_t bits = 0;
-    if ((Sensor_Result = Sensor->ReadAngle(bits)))
-        return;
-    std::memcpy(&System_Angle, &bits, sizeof System_Angle);
-    ShowAngle();
+    FlashAngle(true);
 }
 
 void TForm_Main::Read_Factory_ParametersClick() {
@@ -1281,19 +1287,10 @@ void TForm_Main::Load_Factory_ParametersClick() {
 }
 
 void TForm_Main::Write_Factory_ParametersClick() {
-    if ((Sensor_Result = Sensor->FlashFactoryParameters(false)))
-        return;
-    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
-        return;
-    Show_Factory_Parameters();
+    FlashFactory(false);
 }
-
 void TForm_Main::Reastore_Factory_ParametersClick() {
-    if ((Sensor_Result = Sensor->FlashFactoryParameters(true)))
-        return;
-    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
-        return;
-    Show_Factory_Parameters();
+    FlashFactory(true);
 }
 
 } // namespace zq455

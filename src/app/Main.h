@@ -323,6 +323,10 @@ private:
     void CollapseNow();
     // Select the connect bar's address and bit rate from the user parameters just sent.
     void FollowLinkSettings();
+    void FlashUser(bool restore);
+    void FlashAngle(bool restore);
+    void FlashFactory(bool restore);
+    void SetAngle(uint32_t bits);
     // Opens the row's drop-down or edit button when a value cell becomes current.
     void OpenValueEditor(QTableWidget* grid, int row, int previous_row);
     bool IsInside(QWidget* widget, QWidget* container) const;

@@ -15,21 +15,30 @@
 
 namespace zq455 {
 
-namespace {
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
-    return button;
+TParameterDialog::TParameterDialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags) {
+    Button1 = new QPushButton("OK", this);
+    Button1->setObjectName("Button1");
+    Button1->setDefault(true);
+    Button2 = new QPushButton("Cancel", this);
+    Button2->setObjectName("Button2");
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 }
 
-} // namespace
+void TParameterDialog::Button1Click() {
+    Accepted = true;
+    done(QDialog::Accepted);
+}
+
+void TParameterDialog::Button2Click() {
+    Accepted = false;
+    done(QDialog::Rejected);
+}
 
 TNumberDialog::TNumberDialog(QWidget* parent, const QString& caption, const QString& hint, uint32_t min,
                              uint32_t max)
-    : QDialog(parent,
-              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : TParameterDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                                   Qt::WindowTitleHint),
       Beep([] { QApplication::beep(); }), Minimum(min), Maximum(max) {
     setWindowTitle(caption);
     setFixedSize(224, 85);
@@ -47,21 +56,8 @@ TNumberDialog::TNumberDialog(QWidget* parent, const QString& caption, const QStr
     Edit_Exposure_Value->setGeometry(8, 52, 124, 24);
     Edit_Exposure_Value->installEventFilter(this);
 
-    Button1 = MakeButton(this, "Button1", "OK", QRect(142, 26, 74, 24));
-    Button2 = MakeButton(this, "Button2", "Cancel", QRect(142, 54, 74, 24));
-    Button1->setDefault(true);
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-}
-
-void TNumberDialog::Button1Click() {
-    Accepted = true;
-    done(QDialog::Accepted);
-}
-
-void TNumberDialog::Button2Click() {
-    Accepted = false;
-    done(QDialog::Rejected);
+    Button1->setGeometry(142, 26, 74, 24);
+    Button2->setGeometry(142, 54, 74, 24);
 }
 
 void TNumberDialog::FormShow() {
@@ -139,7 +135,7 @@ void TRadioGroup::SetItemIndex(int index) {
         button->setChecked(true);
 }
 
-TForm_Ext_Sig::TForm_Ext_Sig(QWidget* parent) : QDialog(parent) {
+TForm_Ext_Sig::TForm_Ext_Sig(QWidget* parent) : TParameterDialog(parent, Qt::Dialog) {
     setObjectName("Form_Ext_Sig");
     setWindowTitle("External Signals...");
     // 259 x 139 outside with the frame of a sizeable window.
@@ -155,21 +151,8 @@ TForm_Ext_Sig::TForm_Ext_Sig(QWidget* parent) : QDialog(parent) {
     RadioGroupExternalSync->setObjectName("RadioGroupExternalSync");
     RadioGroupExternalSync->setGeometry(168, 4, 80, 68);
 
-    Button1 = MakeButton(this, "Button1", "OK", QRect(44, 80, 75, 25));
-    Button2 = MakeButton(this, "Button2", "Cancel", QRect(132, 80, 75, 25));
-    Button1->setDefault(true);
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-}
-
-void TForm_Ext_Sig::Button1Click() {
-    Accepted = true;
-    done(QDialog::Accepted);
-}
-
-void TForm_Ext_Sig::Button2Click() {
-    Accepted = false;
-    done(QDialog::Rejected);
+    Button1->setGeometry(44, 80, 75, 25);
+    Button2->setGeometry(132, 80, 75, 25);
 }
 
 } // namespace zq455

@@ -15,24 +15,33 @@ class QPushButton;
 
 namespace zq455 {
 
+// OK sets Accepted and Cancel clears it; the caller clears it before each show, so closing
+// the dialog any other way counts as Cancel.
+class TParameterDialog : public QDialog {
+public:
+    TParameterDialog(QWidget* parent, Qt::WindowFlags flags);
+
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    bool Accepted = false;
+
+    void Button1Click();
+    void Button2Click();
+};
+
 // The exposure and delay dialogs: a number field of at most six digits that only takes
 // digits and backspace, and that is brought back into [min, max] when the dialog closes.
-class TNumberDialog : public QDialog {
+class TNumberDialog : public TParameterDialog {
 public:
     TNumberDialog(QWidget* parent, const QString& caption, const QString& hint, uint32_t min, uint32_t max);
 
     QLabel* Label1 = nullptr;
     QLineEdit* Edit_Exposure_Value = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
 
     QString Saved_Value;
-    bool Accepted = false;
     // The system's simple beep for a refused key; tests count the calls.
     std::function<void()> Beep;
 
-    void Button1Click();
-    void Button2Click();
     void FormShow();
     // Range repair of the number field; runs however the dialog closes.
     void FormClose();
@@ -66,20 +75,13 @@ public:
     QButtonGroup* Buttons = nullptr;
 };
 
-class TForm_Ext_Sig : public QDialog {
+class TForm_Ext_Sig : public TParameterDialog {
 public:
     explicit TForm_Ext_Sig(QWidget* parent);
 
     TRadioGroup* RadioGroupPriority = nullptr;
     TRadioGroup* RadioGroupStrobeLevel = nullptr;
     TRadioGroup* RadioGroupExternalSync = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
-
-    bool Accepted = false;
-
-    void Button1Click();
-    void Button2Click();
 };
 
 } // namespace zq455

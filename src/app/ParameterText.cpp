@@ -9,13 +9,11 @@ namespace zq455 {
 
 namespace {
 
-constexpr const char* BAUD_ITEMS = "4800,9600,19200,38400,115200,230400,460800,921600";
-
 // One row per user parameter, in index order.
 const TUserRow USER_ROWS[USER_COUNT] = {
     {TEditStyle::PICK_LIST, TValueText::ON_OFF, 3, {"off,on"}},
     {TEditStyle::PICK_LIST, TValueText::DECIMAL, 2, {nullptr, 0, 1, 32}},
-    {TEditStyle::PICK_LIST, TValueText::BAUD, 6, {BAUD_ITEMS}},
+    {TEditStyle::PICK_LIST, TValueText::BAUD, 6, {}}, // the rates of the parameter map
     {TEditStyle::PICK_LIST, TValueText::RESULT_LENGTH, 4, {"128,256,512,1024"}},
     {TEditStyle::PICK_LIST, TValueText::DECIMAL, 2, {nullptr, 0, 1, 32}},
     {TEditStyle::BUTTON, TValueText::DECIMAL, 0, {}},
@@ -52,6 +50,11 @@ const TUserRow& UserRow(unsigned user_index) {
 std::vector<std::string> PickListItems(unsigned user_index) {
     const TPickList& pick = UserRow(user_index).pick;
     std::vector<std::string> items;
+    if (UserRow(user_index).text == TValueText::BAUD) {
+        for (const TBaudCode& entry : BAUD_CODES)
+            items.push_back(std::to_string(entry.baud));
+        return items;
+    }
     if (pick.items) {
         const char* p = pick.items;
         while (*p) {
