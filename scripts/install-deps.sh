@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev libqcustomplot-dev libqcustomplot2.1-qt6
   libftdi1-dev libusb-1.0-0-dev
   clang-14 libclang-rt-14-dev
-  xvfb xauth locales
+  xvfb xauth fonts-dejavu-core locales
 )
 
 missing=()

@@ -109,6 +109,11 @@ TForm_Exposure::TForm_Exposure(QWidget* parent)
 TForm_Exposure_Delay::TForm_Exposure_Delay(QWidget* parent)
     : TNumberDialog(parent, "Measurement Delay...", "Value [0:81915] us", DELAY_MIN_US, DELAY_MAX_US) {
     setObjectName("Form_Exposure_Delay");
+    // No check box above the field here: the field and the buttons move up.
+    Label1->move(8, 16);
+    Edit_Exposure_Value->move(8, 36);
+    Button1->move(142, 14);
+    Button2->move(142, 46);
 }
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)

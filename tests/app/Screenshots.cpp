@@ -46,6 +46,8 @@ void Shot(const QString& dir, const char* name, QWidget* window, bool exact = fa
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(APPLICATION_TITLE);
+    QApplication::setFont(WindowFont());
     const QString dir = argc > 1 ? argv[1] : ".";
     TDemoDevices demo(true);
     TMainOptions options;
@@ -56,7 +58,11 @@ int main(int argc, char* argv[]) {
     window.show();
     Shot(dir, "collapsed", &window);
 
+    QElapsedTimer connect_clock;
+    connect_clock.start();
     window.Button_Connect->click();
+    std::printf("Connect against the paced virtual sensor: %lld ms\n",
+                static_cast<long long>(connect_clock.elapsed()));
     Wait(1000);
     Shot(dir, "connected", &window, true);
 
