@@ -348,18 +348,6 @@ std::vector<TCliCommand> SensorCommands() {
     };
 }
 
-TSimulatedDevice SimulatedSensor() {
-    return {"sensor", [](const TSimulateOptions& options, std::string& path) -> std::shared_ptr<void> {
-                TSensorTiming timing;
-                timing.paced = options.paced;
-                auto sim = std::make_shared<TSensorSimulator>(timing);
-                if (!sim->IsValid())
-                    return nullptr;
-                path = sim->SlavePath();
-                return sim;
-            }};
-}
-
 TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices) {
     TCliCommand command;
     command.name = "simulate";
@@ -394,7 +382,8 @@ TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices) {
 
 std::vector<TCliCommand> DefaultCommands() {
     std::vector<TCliCommand> commands = SensorCommands();
-    commands.push_back(SimulateCommand({SimulatedSensor()}));
+    commands.push_back(MotorCommand());
+    commands.push_back(SimulateCommand(SimulatedSensorAndStage()));
     return commands;
 }
 

@@ -93,11 +93,14 @@ struct TSimulatedDevice {
 
 // identify, user, factory, angle, calibr-frame, table.
 std::vector<TCliCommand> SensorCommands();
-// The virtual sensor for `simulate`.
-TSimulatedDevice SimulatedSensor();
 // simulate [--unpaced]: starts the devices, prints their paths, serves until stopped.
 TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices);
-// The sensor commands and `simulate` with the virtual sensor.
+// motor [--motor-port PATH | --motor-usb DESCRIPTION] COMMAND: the stage's motor driver.
+TCliCommand MotorCommand();
+// The virtual sensor and the virtual stage for `simulate`, the sensor's calibration frames
+// following the stage's position.
+std::vector<TSimulatedDevice> SimulatedSensorAndStage();
+// The sensor and motor commands, and `simulate` with the virtual sensor and stage.
 std::vector<TCliCommand> DefaultCommands();
 
 // Runs one command line (without the program name) against a table of commands.

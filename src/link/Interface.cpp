@@ -109,9 +109,12 @@ uint32_t TInterface::Open(const TLinkSettings& link_settings) {
     timeouts.read_total_constant_ms = settings.read_total_ms;
     ApplyLineSettings();
 
-    // Both queues are emptied once when the device is opened; nothing of ours is pending yet.
+    // The queues are emptied once when the device is opened. On a tty only the receive
+    // queue: a transmit flush on a pseudo-terminal would discard what an earlier user of the
+    // port wrote and the peer has not read yet (a Load, which has no reply), and on a real
+    // tty the earlier writes have drained.
     if (handle >= 0)
-        tcflush(handle, TCIOFLUSH);
+        tcflush(handle, TCIFLUSH);
     else if (ftdi)
         ftdi_tcioflush(ftdi);
 

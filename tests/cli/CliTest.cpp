@@ -3,6 +3,7 @@
 #include "cli/Cli.h"
 #include "link/ResultCodes.h"
 #include "sim/SensorSimulator.h"
+#include "sim/StageSimulator.h"
 
 #include <gtest/gtest.h>
 
@@ -164,7 +165,8 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     EXPECT_EQ(RunCli({"--help"}, environment), 0);
     for (const char* word :
          {"identify", "user read [INDEX]", "factory load V0 ... V47", "angle read", "calibr-frame",
-          "table send FILE", "table save", "simulate", "--port PATH", "--usb DESCRIPTION"})
+          "table send FILE", "table save", "simulate", "--port PATH", "--usb DESCRIPTION", "motor [--motor-port PATH",
+          "wait [SECONDS]"})
         EXPECT_NE(out.str().find(word), std::string::npos) << word;
 
     err.str("");
@@ -180,7 +182,7 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     EXPECT_EQ(err.str(), "FLASH error.\n");
 }
 
-TEST(CliSimulate, ServesTheVirtualSensorUntilStopped) {
+TEST(CliSimulate, ServesTheVirtualSensorAndStageUntilStopped) {
     std::ostringstream out, err;
     std::mutex lock;
     std::string printed;
@@ -196,19 +198,86 @@ TEST(CliSimulate, ServesTheVirtualSensorUntilStopped) {
     };
     int status = -1;
     std::thread serve([&] { status = RunCli({"simulate", "--unpaced"}, environment); });
-    std::string path;
-    for (int i = 0; i < 200 && path.empty(); ++i) {
+    std::string sensor_path, motor_path;
+    for (int i = 0; i < 200 && motor_path.empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::lock_guard<std::mutex> guard(lock);
-        if (printed.rfind("sensor /dev/", 0) == 0 && printed.back() == '\n')
-            path = printed.substr(7, printed.size() - 8);
+        std::istringstream lines(printed);
+        std::string first, second;
+        if (std::getline(lines, first) && std::getline(lines, second) && printed.back() == '\n' &&
+            first.rfind("sensor /dev/", 0) == 0 && second.rfind("motor /dev/", 0) == 0) {
+            sensor_path = first.substr(7);
+            motor_path = second.substr(6);
+        }
     }
-    ASSERT_FALSE(path.empty());
+    ASSERT_FALSE(motor_path.empty()) << printed;
     std::ostringstream client_out, client_err;
     TCliEnvironment client{&client_out, &client_err};
-    EXPECT_EQ(RunCli({"--port", path, "identify"}, client), 0) << client_err.str();
+    EXPECT_EQ(RunCli({"--port", sensor_path, "identify"}, client), 0) << client_err.str();
     EXPECT_EQ(client_out.str().substr(0, 17), "Device type: 455\n");
+
+    // The stage starts at its home end, moves, and reports busy bits clear when done.
+    auto motor = [&](std::vector<std::string> args) {
+        client_out.str("");
+        client_err.str("");
+        args.insert(args.begin(), {"motor", "--motor-port", motor_path});
+        return RunCli(args, client);
+    };
+    EXPECT_EQ(motor({"status"}), 0) << client_err.str();
+    EXPECT_EQ(client_out.str(), "Status: 0x10\n");
+    EXPECT_EQ(motor({"forward", "3200"}), 0) << client_err.str();
+    EXPECT_EQ(client_out.str(), "");
+    EXPECT_EQ(motor({"wait"}), 0) << client_err.str();
+    EXPECT_EQ(client_out.str().rfind("Status: 0x", 0), 0u);
+    EXPECT_EQ(motor({"status"}), 0);
+    EXPECT_EQ(client_out.str(), "Status: 0x00\n");
+    EXPECT_EQ(motor({"init"}), 0);
+    EXPECT_EQ(motor({"wait", "10"}), 0);
+    EXPECT_EQ(motor({"status2"}), 0);
+    EXPECT_EQ(client_out.str(), "Status: 0x10\n");
     stop = true;
     serve.join();
     EXPECT_EQ(status, 0);
+}
+
+TEST(CliMotor, UsageAndDeviceErrors) {
+    std::ostringstream out, err;
+    TCliEnvironment environment{&out, &err};
+    for (const auto& args : std::vector<std::vector<std::string>>{{"motor"},
+                                                                  {"motor", "forward"},
+                                                                  {"motor", "forward", "-3"},
+                                                                  {"motor", "backward", "1", "2"},
+                                                                  {"motor", "status", "now"},
+                                                                  {"motor", "--motor-bus", "x", "status"},
+                                                                  {"motor", "wait", "forever"},
+                                                                  {"motor", "spin"}}) {
+        err.str("");
+        EXPECT_EQ(RunCli(args, environment), EXIT_USAGE) << testing::PrintToString(args);
+        EXPECT_EQ(err.str().rfind("usage: zq455", 0), 0u) << err.str();
+    }
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-port", "/nonexistent/tty", "status"}, environment),
+              static_cast<int>(RESULT_PORT_NOT_OPENED));
+    EXPECT_EQ(err.str(), "Port not openned.\n");
+    // Nothing registered and no such USB device: the default description is not found either.
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-usb", "NO SUCH DRIVER", "init"}, environment),
+              static_cast<int>(RESULT_PORT_NOT_OPENED));
+
+    // A drive that never clears its busy bits: `wait` gives up and says so.
+    TStageSettings settings;
+    settings.fast = true;
+    TStageSimulator stage(settings);
+    stage.SetFault(TStageFault::NEVER_IDLE);
+    EXPECT_EQ(RunCli({"motor", "--motor-port", stage.SlavePath(), "forward", "10"}, environment), 0);
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-port", stage.SlavePath(), "wait", "1"}, environment), 75);
+    EXPECT_NE(err.str().find("still busy"), std::string::npos);
+    // A short reply times out with the link's code (by description: one read call, 1060 ms).
+    stage.RegisterUsb("CLI TEST DRIVER");
+    stage.SetFault(TStageFault::SHORT_REPLY);
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-usb", "CLI TEST DRIVER", "status"}, environment),
+              static_cast<int>(RESULT_READ_TIMEOUT));
+    EXPECT_EQ(err.str(), "Read timeout.\n");
 }
