@@ -65,6 +65,9 @@ int main(int argc, char* argv[]) {
                 static_cast<long long>(connect_clock.elapsed()));
     Wait(1000);
     Shot(dir, "connected", &window, true);
+    window.PageControl_Interface->setCurrentWidget(window.TabSheet_Video);
+    Shot(dir, "video", &window, true);
+    window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
 
     window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);
     window.ValueListEditor_User_Parameters->setFocus();

@@ -237,6 +237,26 @@ TEST_F(SetupWindow, ConnectShowsIdentityParametersAngleRateAndScalesTheChart) {
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(SetupWindow, ADisconnectInTheMiddleOfTheAnimationReversesIt) {
+    window->Button_Connect->click();
+    ASSERT_EQ(window->Button_Connect->text(), "Disconnect");
+    window->Timer_Resize->stop(); // step by hand
+    for (int k = 0; k < 3; ++k)
+        window->Timer_ResizeTimer();
+    EXPECT_EQ(window->height(), window->Collapsed_Height + 3 * RESIZE_STEP);
+    window->Button_Connect->click();
+    window->Timer_Resize->stop();
+    window->Timer_ResizeTimer();
+    EXPECT_EQ(window->height(), window->Collapsed_Height + 2 * RESIZE_STEP);
+    EXPECT_EQ(window->Panel_Parameters->height(), 2 * RESIZE_STEP);
+    window->Timer_ResizeTimer();
+    window->Timer_ResizeTimer();
+    EXPECT_EQ(window->height(), window->Collapsed_Height);
+    window->Timer_ResizeTimer(); // below the collapsed height it stops there
+    EXPECT_EQ(window->height(), window->Collapsed_Height);
+    EXPECT_FALSE(window->Timer_Resize->isActive());
+}
+
 TEST_F(SetupWindow, SilentSensorIsReportedWithinASecondAndTheWindowIsReset) {
     demo->sensor->InjectFault(TSensorFault::NO_REPLY, TFaultMode::EVERY_REPLY);
     window->ComboBox_Connect_NetAddress->setCurrentIndex(3);
