@@ -330,6 +330,7 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
     BuildInterfacePages();
     BuildMenus();
     BuildTimers();
+    BuildProfilePage();
     OpenDialogData = std::make_unique<TFileDialog>(this, false);
     SaveDialogData = std::make_unique<TFileDialog>(this, true);
     SaveDialogData->Filter = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
@@ -934,8 +935,7 @@ void TForm_Main::Button_ConnectClick() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Measuring: the button and the request of each tick. The profile itself is decoded and
-// drawn by the RESULT page.
+// Measuring: the button. The tick, the chart and the profile file are in MainProfile.cpp.
 
 void TForm_Main::Button_Get_ResultClick() {
     if (Button_Get_Result->text() == "Start Measure") {
@@ -947,12 +947,6 @@ void TForm_Main::Button_Get_ResultClick() {
         Timer_Result->stop();
         PageControl_Interface->setEnabled(true);
     }
-}
-
-void TForm_Main::Timer_ResultTimer() {
-    uint8_t status = 0;
-    uint16_t count = 0;
-    Sensor_Result = Sensor->GetResult(status, count, Result_Values.data(), Result_Values.size());
 }
 
 // ---------------------------------------------------------------------------------------------

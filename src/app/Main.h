@@ -118,6 +118,13 @@ public:
     void Button_ConnectClick();
     void Button_Get_ResultClick();
     void Timer_ResultTimer();
+    void CheckBoxReverseClick();
+    void CheckBoxAutoClick();
+    void MenuItem4Click(); // "Save to file"
+    void MenuItem5Click(); // "Clear"
+    // The part of a measurement tick after a successful GetResult: analyses the `pair_count`
+    // pairs in Result_Values, keeps the profile and redraws the chart.
+    void ShowProfile(uint16_t pair_count);
     void Timer_ErrorsTimer();
 
     void Show_User_Parameters();
@@ -168,6 +175,9 @@ public:
     uint16_t Result_Pair_Count = 0;
     // Reply store of the measurement tick: up to 2048 pairs.
     std::array<uint16_t, 4096> Result_Values{};
+    bool Result_Auto = false; // "Auto" as last clicked
+    // The last tick's analysis: the valid points, the edges and markers, the verdict.
+    TProfileTick Profile_Tick;
 
     bool IsConnected() const;
     // The window's height constraint; FormResize keeps the height equal to it.
@@ -315,6 +325,7 @@ private:
     void BuildCalibrationPanel();
     void BuildMenus();
     void BuildTimers();
+    void BuildProfilePage(); // the RESULT chart's look and the page's handlers
     void AlignPanels();
 
     void FillNetAddressList();

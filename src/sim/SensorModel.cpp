@@ -30,6 +30,18 @@ uint16_t ToProfileUnits(double mm, double range_mm) {
     return static_cast<uint16_t>(static_cast<unsigned long>(units) & 0x3FFF);
 }
 
+// A value in [-0.5, 0.5) from the shot and the point's index (a 64-bit mix), so a shot's
+// noise is reproducible and neighbouring points do not correlate.
+double NoiseUnit(uint32_t shot, uint32_t index, uint32_t draw) {
+    uint64_t v = (static_cast<uint64_t>(shot) << 32 | index) * 0x9E3779B97F4A7C15ull + draw;
+    v ^= v >> 30;
+    v *= 0xBF58476D1CE4E5B9ull;
+    v ^= v >> 27;
+    v *= 0x94D049BB133111EBull;
+    v ^= v >> 31;
+    return static_cast<double>(v >> 11) / 9007199254740992.0 - 0.5;
+}
+
 } // namespace
 
 double TSensorModel::LinePosition(double column, double z_mm) const {
@@ -72,13 +84,15 @@ bool TSensorModel::SceneHit(double column, double& x_mm, double& z_mm) const {
     return z >= 0.0 && z <= geometry.range_z_mm;
 }
 
-void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values) const {
+void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot) const {
     values.assign(2 * static_cast<size_t>(points), PROFILE_MISSING);
     for (unsigned i = 0; i < points; ++i) {
         const double column = (i + 0.5) * COLUMNS / points - 0.5;
         double x = 0, z = 0;
         if (!SceneHit(column, x, z))
             continue;
+        // Two uniform draws: the scatter peaks at the surface and stays within noise_mm.
+        z += (NoiseUnit(shot, i, 0) + NoiseUnit(shot, i, 1)) * scene.noise_mm;
         values[2 * i] = ToProfileUnits(z, geometry.range_z_mm);
         values[2 * i + 1] = ToProfileUnits(x, geometry.xemr_mm);
     }

@@ -26,6 +26,9 @@ struct TScene {
     double step_from_mm = 4.0;
     double step_to_mm = 14.0;
     double step_height_mm = 8.0;
+    // The measured profile scatters in Z by at most this much around the surface, differently
+    // on every shot (a few 14-bit units, as a real line's speckle gives).
+    double noise_mm = 0.025;
 };
 
 class TSensorModel {
@@ -58,8 +61,9 @@ public:
     float SceneAngle() const { return static_cast<float>(scene.tilt_rad); }
 
     // One measured profile of `points` pairs, (Z, X) each in 14-bit units of the ranges,
-    // 0x2000 where no point was found; `values` gets 2 x points entries.
-    void Profile(unsigned points, std::vector<uint16_t>& values) const;
+    // 0x2000 where no point was found; `values` gets 2 x points entries. `shot` numbers the
+    // measurement: the same shot gives the same noise.
+    void Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot = 0) const;
     // One raw line position per camera column (0 = no line): of the scene, or of a flat
     // target at `target_z_mm` when given.
     void CalibrationFrame(std::optional<double> target_z_mm, std::vector<uint16_t>& positions) const;

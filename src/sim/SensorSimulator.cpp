@@ -418,7 +418,8 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         std::vector<uint16_t> values;
         if (working.User(USER_SENSOR_ON_OFF) != 0) {
             const unsigned shift = std::min<unsigned>(working.User(USER_RESULT_LENGTH), 4);
-            ModelLocked().Profile(std::min(PROFILE_POINTS_BASE << shift, MAX_PROFILE_POINTS), values);
+            ModelLocked().Profile(std::min(PROFILE_POINTS_BASE << shift, MAX_PROFILE_POINTS), values,
+                                  counters.answered);
         }
         data.push_back(0);
         AppendGroups(data, static_cast<uint32_t>(values.size() / 2), 2);

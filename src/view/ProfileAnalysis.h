@@ -32,6 +32,7 @@ struct TProfileTick {
     // Entry i - 1 holds reply pair i; (0, 0) where the pair held no point.
     std::array<TProfilePoint, PROFILE_CAPACITY> profile{};
     std::vector<TProfilePoint> points;        // the valid points in reply order
+    std::vector<uint16_t> point_pairs;        // the reply pair number of each valid point
     std::vector<TProfilePoint> left_marker;   // none, or the two ends of the left edge marker
     std::vector<TProfilePoint> right_marker;
     float marker_label_x = 0;                 // X of the point of smallest Z (the markers' label)
