@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -141,6 +143,85 @@ TEST_F(Cli, TableSendAndSave) {
     ASSERT_EQ(Run({"table", "save"}), 0) << err.str();
     EXPECT_EQ(sim.Counters().table_saves, 1u);
     EXPECT_EQ(Run({"table", "send", TempFile("odd.bin", "abc")}), EXIT_DATA);
+}
+
+TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
+    TScene still;
+    still.noise_mm = 0; // the two commands below read the same profile
+    sim.SetScene(still);
+    ASSERT_EQ(Run({"profile"}), 0) << err.str();
+    const std::vector<std::string> lines = Lines();
+    // 1024 pairs: pair 0 is not used, a few lie in the step's shadow.
+    ASSERT_GT(lines.size(), 950u);
+    ASSERT_LT(lines.size(), 1024u);
+    unsigned last_pair = 0;
+    double last_x = -1e9;
+    std::map<unsigned, std::pair<std::string, std::string>> by_pair;
+    for (const std::string& line : lines) {
+        std::istringstream fields(line);
+        unsigned pair = 0;
+        std::string x, z;
+        ASSERT_TRUE(fields >> pair >> x >> z) << line;
+        ASSERT_GT(pair, last_pair);
+        ASSERT_LE(pair, 1023u);
+        last_pair = pair;
+        by_pair[pair] = {x, z};
+        // Millimetres from the identity's ranges (Z 50, Xemr 60): the step's top at about 28 mm,
+        // the plane at about 20 mm.
+        const double xv = std::stod(x), zv = std::stod(z);
+        EXPECT_GT(xv, last_x);
+        last_x = xv;
+        EXPECT_GE(xv, -30.0);
+        EXPECT_LE(xv, 30.0);
+        if (xv > still.step_from_mm + 0.5 && xv < still.step_to_mm - 0.5) {
+            EXPECT_NEAR(zv, 28.0, 0.5) << line;
+        } else if (std::fabs(xv) < 3) {
+            EXPECT_NEAR(zv, 20.0, 0.1) << line;
+        }
+    }
+
+    const std::string file = ::testing::TempDir() + "cli-profile.txt";
+    ASSERT_EQ(Run({"profile", "--txt", file}), 0) << err.str();
+    EXPECT_EQ(out.str(), "");
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream rows(text);
+    std::string row;
+    ASSERT_TRUE(std::getline(rows, row));
+    EXPECT_EQ(row, "N         X                   Z\r");
+    unsigned n = 0;
+    for (; std::getline(rows, row); ++n) {
+        ASSERT_TRUE(row.ends_with('\r'));
+        auto point = by_pair.find(n + 1);
+        const std::string x = point == by_pair.end() ? "0.00" : point->second.first;
+        const std::string z = point == by_pair.end() ? "0.00" : point->second.second;
+        std::string expected = std::to_string(n + 1);
+        expected.resize(10, ' ');
+        expected += x;
+        expected.resize(30, ' ');
+        ASSERT_EQ(row, expected + z + "\r");
+    }
+    EXPECT_EQ(n, 1024u); // the last row has no pair behind it and reads zeros
+    EXPECT_TRUE(text.ends_with("\r\n"));
+    std::remove(file.c_str());
+
+    // Sensor off: no points, a file with the header alone.
+    ASSERT_EQ(RunLoad({"user", "load", "0", "0"}), 0);
+    ASSERT_EQ(Run({"profile"}), 0);
+    EXPECT_EQ(out.str(), "");
+    ASSERT_EQ(Run({"profile", "--txt", file}), 0);
+    std::ifstream header(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(header)), std::istreambuf_iterator<char>()),
+              "N         X                   Z\r\n");
+    std::remove(file.c_str());
+
+    // A file that cannot be written names itself and the reason; a stray word is a usage error.
+    const std::string nowhere = ::testing::TempDir() + "no-such-folder/p.txt";
+    EXPECT_EQ(Run({"profile", "--txt", nowhere}), EXIT_CANT_CREATE);
+    EXPECT_NE(err.str().find(nowhere), std::string::npos);
+    EXPECT_NE(err.str().find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(Run({"profile", "--csv", file}), EXIT_USAGE);
+    EXPECT_EQ(Run({"profile", "--txt"}), EXIT_USAGE);
 }
 
 TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {

@@ -272,6 +272,34 @@ TEST_F(Simulated, ProfileShowsThePlaneAndTheStepInTheRanges) {
     }
 }
 
+TEST_F(Simulated, ProfileScattersALittleInZFromShotToShot) {
+    std::vector<uint16_t> first(4096), second(4096);
+    uint8_t result_status = 0;
+    uint16_t count = 0;
+    ASSERT_EQ(sensor.GetResult(result_status, count, first.data(), 4096), RESULT_OK);
+    ASSERT_EQ(sensor.GetResult(result_status, count, second.data(), 4096), RESULT_OK);
+    auto signed14 = [](uint16_t v) { return v & 0x2000 ? v - 0x4000 : v; };
+    int moved = 0, largest = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        EXPECT_EQ(first[2 * i + 1], second[2 * i + 1]) << i; // X follows the camera column
+        if (first[2 * i] == 0x2000)
+            continue;
+        const int d = std::abs(signed14(first[2 * i]) - signed14(second[2 * i]));
+        moved += d != 0;
+        largest = std::max(largest, d);
+    }
+    // 25 um peak noise on a 50 mm range of 4096 units: at most 2 x 2 units (and rounding).
+    EXPECT_GT(moved, 500);
+    EXPECT_LE(largest, 5);
+    // A still scene repeats itself exactly.
+    TScene still;
+    still.noise_mm = 0;
+    sim.SetScene(still);
+    ASSERT_EQ(sensor.GetResult(result_status, count, first.data(), 4096), RESULT_OK);
+    ASSERT_EQ(sensor.GetResult(result_status, count, second.data(), 4096), RESULT_OK);
+    EXPECT_EQ(first, second);
+}
+
 TEST_F(Simulated, VideoFrameFollowsTheRoi) {
     std::vector<uint8_t> pixels(VIDEO_FRAME_CAPACITY);
     uint16_t rows = 0, width = 0, top = 0, left = 0;
