@@ -292,11 +292,15 @@ void TPaintBox::mouseReleaseEvent(QMouseEvent* event) {
 bool TFileDialog::Execute() {
     if (Run)
         return Run(*this);
-    // "All files(*.*)|*.*|Data files(*.dtf)|*.dtf" -> "All files(*.*)", "Data files(*.dtf)"
+    // "All files(*.*)|*.*|Data files(*.dtf)|*.dtf" -> "All files(*.*)", "Data files(*.dtf)";
+    // a caption that already ends in its patterns is not given them twice.
     const QStringList parts = Filter.split('|');
     QStringList filters;
-    for (int k = 0; k + 1 < parts.size(); k += 2)
-        filters << QString("%1 (%2)").arg(parts[k], QString(parts[k + 1]).replace(';', ' '));
+    for (int k = 0; k + 1 < parts.size(); k += 2) {
+        const QString patterns = QString(parts[k + 1]).replace(';', ' ');
+        filters << (parts[k].endsWith("(" + patterns + ")") ? parts[k]
+                                                            : QString("%1 (%2)").arg(parts[k], patterns));
+    }
     QFileDialog dialog(Owner, QString(), InitialDir);
     dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);

@@ -108,7 +108,7 @@ int main(int argc, char* argv[]) {
         window.PageControl_Parameters->setCurrentWidget(window.TabSheet_User_Parameters);
     }
     // Measuring: the live profile at level 0 (red), with "Auto", with "Axis Reverse", with a
-    // raised level (green), the chart's menu, and a few profiles collected.
+    // raised level (green), the chart's menu; then "Save to file" into the pictures' folder.
     window.Button_Get_Result->click();
     Shot(dir, "measuring", &window, true);
     window.CheckBoxAuto->setChecked(true);
@@ -122,10 +122,13 @@ int main(int argc, char* argv[]) {
     window.PopupMenu_Save_Data->popup(window.Chart_Result_Oscilloscope->mapToGlobal(QPoint(300, 200)));
     Shot(dir, "result_menu", &window);
     window.PopupMenu_Save_Data->hide();
-    window.Collect1->trigger();
-    window.CSpinEditLevel->setValue(60);
-    Shot(dir, "measuring_collect", &window, true);
-    window.Collect1->trigger();
+    // The real save dialog, closed again once pictured.
+    QTimer::singleShot(800, [&] {
+        Shot(dir, "save_dialog", &window);
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
+    });
+    window.MenuItem4->trigger();
     window.SaveDialogData->Run = [&](TFileDialog& dialog) {
         dialog.FileName = dir + "/profile.txt";
         return true;
