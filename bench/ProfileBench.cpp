@@ -92,7 +92,8 @@ void BM_ResultTick(benchmark::State& state) {
             const long n = pty.ReadMaster(chunk, sizeof chunk, 5);
             if (n <= 0)
                 continue;
-            for (have += static_cast<size_t>(n); have >= protocol::REQUEST_OVERHEAD; have -= protocol::REQUEST_OVERHEAD)
+            for (have += static_cast<size_t>(n); have >= protocol::REQUEST_OVERHEAD;
+                 have -= protocol::REQUEST_OVERHEAD)
                 pty.WriteMaster(reply.data(), reply.size());
         }
     });

@@ -36,7 +36,8 @@ int Profile(TCliSession& session, const std::vector<std::string>& args) {
     AnalyseProfile(values.data(), 2u * count, count, controls, tick);
 
     if (to_file) {
-        const TFileResult written = WriteFileAtomically(args[1], FormatProfileText(tick.profile, tick.pair_count));
+        const TFileResult written =
+            WriteFileAtomically(args[1], FormatProfileText(tick.profile, tick.pair_count));
         if (!written.ok) {
             session.Err() << written.message << "\n";
             return EXIT_CANT_CREATE;

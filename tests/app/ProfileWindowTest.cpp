@@ -41,9 +41,9 @@ class ProfileWindow : public SetupWindow {
 protected:
     void SetUp() override {
         SetupWindow::SetUp();
-        folder = fs::temp_directory_path() /
-                 ("zq455-profile-window-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder =
+            fs::temp_directory_path() / ("zq455-profile-window-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
     }
@@ -112,7 +112,8 @@ TEST_F(ProfileWindow, MeasuringDrawsTheProfileWithMarkersRedAtLevelZeroAndGreenW
     Connect();
     window->Button_Get_Result->click();
     const uint32_t before = demo->sensor->Counters().answered;
-    ASSERT_TRUE(WaitFor([&] { return demo->sensor->Counters().answered >= before + 3 && Points() > 0; }, 3000));
+    ASSERT_TRUE(
+        WaitFor([&] { return demo->sensor->Counters().answered >= before + 3 && Points() > 0; }, 3000));
     window->Button_Get_Result->click();
     EXPECT_FALSE(window->Timer_Result->isActive());
     EXPECT_TRUE(window->PageControl_Interface->isEnabled());
@@ -156,8 +157,9 @@ TEST_F(ProfileWindow, MeasuringDrawsTheProfileWithMarkersRedAtLevelZeroAndGreenW
     EXPECT_TRUE(window->Result_Auto);
     Tick();
     const auto& points = window->Profile_Tick.points;
-    const auto lowest = std::min_element(points.begin(), points.end(),
-                                         [](const TProfilePoint& a, const TProfilePoint& b) { return a.z < b.z; });
+    const auto lowest =
+        std::min_element(points.begin(), points.end(),
+                         [](const TProfilePoint& a, const TProfilePoint& b) { return a.z < b.z; });
     EXPECT_EQ(window->Profile_Tick.centre, static_cast<unsigned>(lowest - points.begin()));
     EXPECT_LT(points[window->Profile_Tick.centre].x, -20.0f);
     window->CheckBoxAuto->click();
@@ -278,8 +280,8 @@ TEST_F(ProfileWindow, SaveToFileWritesTheProfileCurrentWhenTheDialogClosesIntoDa
     const TProfileTick& tick = window->Profile_Tick;
     const std::string row = std::to_string(tick.point_pairs[5]);
     const std::string line = row + std::string(10 - row.size(), ' ') + FormatProfileValue(tick.points[5].x);
-    EXPECT_NE(text.find("\r\n" + line + std::string(30 - line.size(), ' ') + FormatProfileValue(tick.points[5].z) +
-                        "\r\n"),
+    EXPECT_NE(text.find("\r\n" + line + std::string(30 - line.size(), ' ') +
+                        FormatProfileValue(tick.points[5].z) + "\r\n"),
               std::string::npos);
     during_dialog = nullptr;
 

@@ -244,10 +244,9 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     EXPECT_EQ(RunCli({"--baud", "1234", "identify"}, environment), EXIT_USAGE);
     EXPECT_EQ(RunCli({"--address", "32", "identify"}, environment), EXIT_USAGE);
     EXPECT_EQ(RunCli({"--help"}, environment), 0);
-    for (const char* word :
-         {"identify", "user read [INDEX]", "factory load V0 ... V47", "angle read", "calibr-frame",
-          "table send FILE", "table save", "simulate", "--port PATH", "--usb DESCRIPTION", "motor [--motor-port PATH",
-          "wait [SECONDS]"})
+    for (const char* word : {"identify", "user read [INDEX]", "factory load V0 ... V47", "angle read",
+                             "calibr-frame", "table send FILE", "table save", "simulate", "--port PATH",
+                             "--usb DESCRIPTION", "motor [--motor-port PATH", "wait [SECONDS]"})
         EXPECT_NE(out.str().find(word), std::string::npos) << word;
 
     err.str("");
