@@ -1,8 +1,10 @@
 #include "calibration/TableComputation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -230,89 +232,188 @@ struct TColumn {
     }
 };
 
-// Interpolates cells zp..z from the values at both ends, as the float slope gives them:
-// trunc(vp + j * slope), with slope = M / 2^sh exactly, evaluated in integers.
-void FillSpan(int16_t* col, int zp, int z) {
-    const int vp = col[zp];
-    const int v = col[z];
-    const int len = z - zp;
-    const float slope = float(v - vp) / float(len);
-    if (slope == 0.0f) {
-        std::fill(col + zp, col + z + 1, int16_t(vp));
-        return;
-    }
-    int exponent = 0;
-    const float mantissa = std::frexp(slope, &exponent);
-    const int64_t m = int64_t(std::ldexp(mantissa, 24)); // |m| in [2^23, 2^24)
-    const int sh = 24 - exponent;                        // 8..38 for these slopes
-    const int64_t mask = (int64_t{1} << sh) - 1;
-    int64_t t = int64_t(vp) * (int64_t{1} << sh);
-    for (int j = 0; j <= len; ++j, t += m) {
-        // Towards zero: a negative value with a fraction rounds up.
-        const int64_t q = (t >> sh) + int64_t(t < 0 && (t & mask) != 0);
-        col[zp + j] = int16_t(q);
-    }
-}
-
-// Interpolates a built column between the cells that got a value and empties the rest.
-void FinishColumn(TColumn& column) {
-    int16_t* col = column.cells;
-    int first = -1;
-    int zp = -1;
-    for (unsigned w = 0; w < CALIBR_ZSLOTS / 64; ++w) {
-        uint64_t bits = column.written[w];
-        while (bits != 0) {
-            const int z = int(w * 64 + unsigned(__builtin_ctzll(bits)));
-            bits &= bits - 1;
-            if (col[z] == EMPTY_CELL)
-                continue; // a value that reads as "no value" is no value
-            if (zp < 0)
-                first = z;
-            else
-                FillSpan(col, zp, z);
-            zp = z;
-        }
-    }
-    if (first < 0) {
-        std::fill(col, col + CALIBR_ZSLOTS, EMPTY_CELL);
-        return;
-    }
-    std::fill(col, col + first, EMPTY_CELL);
-    std::fill(col + zp + 1, col + CALIBR_ZSLOTS, EMPTY_CELL);
-}
-
-// Per step, the piece that reaches the current column; advanced as the column grows.
-struct TCursor {
-    std::vector<uint32_t> at;
-    explicit TCursor(const TPieces& p) : at(p.first.begin(), p.first.end() - 1) {}
-
-    // The piece of step k at or after `col` (one past the step's pieces when none is).
-    uint32_t Advance(const TPieces& p, unsigned k, int col) {
-        uint32_t i = at[k];
-        const uint32_t end = p.first[k + 1];
-        while (i < end && p.pieces[i].hi < col)
-            ++i;
-        return at[k] = i;
+// The float slope of a span from vp to v over len cells is exactly M / 2^sh, so the
+// interpolated cells trunc(vp + j * slope) can be evaluated in integers.
+struct TSlope {
+    int64_t m;
+    int sh;
+    explicit TSlope(float slope) {
+        const uint32_t bits = std::bit_cast<uint32_t>(slope); // normal: |slope| >= 1/5119
+        const int64_t magnitude = int64_t((bits & 0x7FFFFF) | 0x800000);
+        m = (bits >> 31) != 0 ? -magnitude : magnitude;
+        sh = 150 - int((bits >> 23) & 0xFF); // 8..36 for these slopes
     }
 };
 
-// Applies the pieces of step k that reach `col`, in drawing order. Where two pieces meet
-// at a centre column, the rising direction draws the left piece first, the falling one
-// the right piece first.
-template <typename TWrite>
-void DrawStepColumn(const TPieces& p, TCursor& cursor, unsigned k, int col, bool rising, TWrite&& write) {
-    const uint32_t i = cursor.Advance(p, k, col);
-    const uint32_t end = p.first[k + 1];
-    if (i == end || p.pieces[i].lo > col)
+inline float SpanSlope(int vp, int v, int len) { return float(v - vp) / float(len); }
+
+inline int TruncShift(int64_t t, int sh) {
+    const int64_t mask = (int64_t{1} << sh) - 1;
+    return int((t >> sh) + int64_t(t < 0 && (t & mask) != 0)); // towards zero
+}
+
+// The value a span from vp to v leaves at its end: the float slope may end one off v.
+inline int SpanEnd(int vp, int v, int len) {
+    if (v == vp)
+        return vp;
+    const TSlope s(SpanSlope(vp, v, len));
+    return TruncShift(int64_t(vp) * (int64_t{1} << s.sh) + int64_t(len) * s.m, s.sh);
+}
+
+// Cells 0..len (and up to 15 beyond, which later spans or the empty tail overwrite) of a
+// span whose values keep one sign, in fixed blocks of 16 so the loop is predictable.
+// With t = vp * 2^sh, cell j is vp + floor(j * m / 2^sh); each block splits j * m into
+// a whole part and a remainder below 2^sh, so for sh <= 30 the 16 cells of a block are
+// 32-bit sums the compiler can vectorise. For values <= 0, truncation towards zero is the
+// negated floor of the negated value.
+template <bool NEGATIVE> inline void FillBlocks(int16_t* out, int len, int vp, int64_t m, int sh) {
+    if (NEGATIVE) {
+        vp = -vp;
+        m = -m;
+    }
+    const int64_t mask = (int64_t{1} << sh) - 1;
+    int64_t t = 0; // j * m at the start of the block
+    for (int j = 0; j <= len; j += 16, t += 16 * m) {
+        const int32_t whole = int32_t(vp + (t >> sh));
+        const int32_t rest = int32_t(t & mask);
+        if (sh <= 30) {
+            const int32_t m32 = int32_t(m);
+            for (int32_t u = 0; u < 16; ++u) {
+                const int32_t x = whole + ((rest + u * m32) >> sh);
+                out[j + u] = int16_t(NEGATIVE ? -x : x);
+            }
+        } else {
+            for (int u = 0; u < 16; ++u) {
+                const int64_t x = whole + ((rest + u * m) >> sh);
+                out[j + u] = int16_t(NEGATIVE ? -x : x);
+            }
+        }
+    }
+}
+
+// Interpolates cells zp..z from vp (the value at zp) to v (the value at z). With
+// `overrun`, up to 15 cells past z inside the column may be overwritten as well.
+inline void FillSpan(int16_t* col, int zp, int vp, int z, int v, bool overrun) {
+    const int len = z - zp;
+    int16_t* out = col + zp;
+    const bool room = overrun && z + 16 <= int(CALIBR_ZSLOTS);
+    if (v == vp) {
+        if (room) {
+            for (int j = 0; j <= len; j += 16)
+                std::fill(out + j, out + j + 16, int16_t(vp));
+        } else {
+            std::fill(out, out + len + 1, int16_t(vp));
+        }
         return;
-    const TPiece& a = p.pieces[i];
-    const bool shared = a.hi == col && i + 1 < end;
-    auto draw = [&](const TPiece& piece) { write(piece, rising ? col - piece.lo : piece.hi - col); };
-    if (shared && !rising)
-        draw(p.pieces[i + 1]);
-    draw(a);
-    if (shared && rising)
-        draw(p.pieces[i + 1]);
+    }
+    const TSlope s(SpanSlope(vp, v, len));
+    int64_t t = int64_t(vp) * (int64_t{1} << s.sh);
+    // Values between vp and v, off by less than one: v > 0 keeps them non-negative,
+    // v < 0 keeps them at or below zero.
+    if (room && vp >= 0 && v > 0) {
+        FillBlocks<false>(out, len, vp, s.m, s.sh);
+    } else if (room && vp <= 0 && v < 0) {
+        FillBlocks<true>(out, len, vp, s.m, s.sh);
+    } else {
+        for (int j = 0; j <= len; ++j, t += s.m)
+            out[j] = int16_t(TruncShift(t, s.sh));
+    }
+}
+
+// The cells of a built column that carry a value, ascending, and for span i (from point
+// i - 1 to point i) the value it starts from: the previous span leaves the end cell as
+// its own slope gives it, and the next span starts from there.
+struct TColumnPoints {
+    std::vector<uint16_t> z;
+    std::vector<int16_t> v;
+    std::vector<int16_t> start;
+
+    void Collect(const TColumn& column) {
+        z.clear();
+        v.clear();
+        for (unsigned w = 0; w < CALIBR_ZSLOTS / 64; ++w) {
+            for (uint64_t bits = column.written[w]; bits != 0; bits &= bits - 1) {
+                const unsigned slot = w * 64 + unsigned(std::countr_zero(bits));
+                const int16_t value = column.cells[slot];
+                if (value == EMPTY_CELL)
+                    continue; // a value that reads as "no value" is no value
+                z.push_back(uint16_t(slot));
+                v.push_back(value);
+            }
+        }
+        start.resize(z.size() + 1);
+        if (!z.empty())
+            start[1] = v[0];
+    }
+    void Chain(size_t i) { start[i + 1] = int16_t(SpanEnd(start[i], v[i], z[i] - z[i - 1])); }
+
+    void Write(int16_t* col) const {
+        if (z.empty()) {
+            std::fill(col, col + CALIBR_ZSLOTS, EMPTY_CELL);
+            return;
+        }
+        for (size_t i = 1; i < z.size(); ++i)
+            FillSpan(col, z[i - 1], start[i], z[i], v[i], true);
+        std::fill(col, col + z.front(), EMPTY_CELL);
+        std::fill(col + z.back() + 1, col + CALIBR_ZSLOTS, EMPTY_CELL);
+    }
+};
+
+// Columns are finished in groups: the start values form one dependent chain of divisions
+// per column, and working on several columns side by side lets those chains overlap.
+constexpr unsigned COLUMN_GROUP = 4;
+
+void FinishColumns(TColumn (&columns)[COLUMN_GROUP], TColumnPoints (&points)[COLUMN_GROUP]) {
+    size_t common = SIZE_MAX;
+    for (unsigned g = 0; g < COLUMN_GROUP; ++g) {
+        points[g].Collect(columns[g]);
+        common = std::min(common, points[g].z.size());
+    }
+    size_t i = 1;
+    for (; i < common; ++i)
+        for (unsigned g = 0; g < COLUMN_GROUP; ++g)
+            points[g].Chain(i);
+    for (unsigned g = 0; g < COLUMN_GROUP; ++g) {
+        for (size_t j = i; j < points[g].z.size(); ++j)
+            points[g].Chain(j);
+        points[g].Write(columns[g].cells);
+    }
+}
+
+// Per step, the first piece that reaches the current group of columns; advanced as the
+// columns grow.
+struct TCursor {
+    std::vector<uint32_t> at;
+    explicit TCursor(const TPieces& p) : at(p.first.begin(), p.first.end() - 1) {}
+};
+
+// Applies the pieces of step k to columns col0 .. col0 + COLUMN_GROUP - 1. Only the order of
+// the writes into one column matters: pieces meeting at a centre column are drawn left
+// first in the rising direction and right first in the falling one, as the walk does.
+template <typename TWrite>
+void DrawStepGroup(const TPieces& p, TCursor& cursor, unsigned k, int col0, bool rising, TWrite&& write) {
+    const int col1 = col0 + int(COLUMN_GROUP) - 1;
+    const uint32_t end = p.first[k + 1];
+    uint32_t first = cursor.at[k];
+    while (first < end && p.pieces[first].hi < col0)
+        ++first;
+    cursor.at[k] = first;
+    uint32_t last = first;
+    while (last < end && p.pieces[last].lo <= col1)
+        ++last;
+    auto draw = [&](const TPiece& piece) {
+        const int lo = std::max<int>(piece.lo, col0);
+        const int hi = std::min<int>(piece.hi, col1);
+        for (int col = lo; col <= hi; ++col)
+            write(piece, col, rising ? col - piece.lo : piece.hi - col);
+    };
+    if (rising) {
+        for (uint32_t i = first; i < last; ++i)
+            draw(p.pieces[i]);
+    } else {
+        for (uint32_t i = last; i-- > first;)
+            draw(p.pieces[i]);
+    }
 }
 
 float RunStepPitch(uint16_t rz) {
@@ -336,13 +437,18 @@ void BuildZ(TCalibrationState& state, const TCentreLists& lists, uint16_t rz) {
         p.first[k + 1] = uint32_t(p.pieces.size());
     }
     TCursor cursor(p);
-    TColumn column;
-    for (int col = 0; col < int(CALIBR_COLUMNS); ++col) {
-        column.Begin(state.Calibr_Table_Z[col]);
-        for (unsigned k = 0; k < CALIBR_STEPS; ++k)
-            DrawStepColumn(p, cursor, k, col, true,
-                           [&](const TPiece& piece, int j) { column.Put(PieceSlot(piece, j), zk[k]); });
-        FinishColumn(column);
+    TColumn columns[COLUMN_GROUP];
+    TColumnPoints points[COLUMN_GROUP];
+    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += COLUMN_GROUP) {
+        for (unsigned g = 0; g < COLUMN_GROUP; ++g)
+            columns[g].Begin(state.Calibr_Table_Z[col0 + g]);
+        for (unsigned k = 0; k < CALIBR_STEPS; ++k) {
+            const int16_t value = zk[k];
+            DrawStepGroup(p, cursor, k, int(col0), true, [&](const TPiece& piece, int col, int j) {
+                columns[unsigned(col) - col0].Put(PieceSlot(piece, j), value);
+            });
+        }
+        FinishColumns(columns, points);
     }
 }
 
@@ -364,15 +470,19 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
     const TXScale scale(xe);
     TCursor up_cursor(up);
     TCursor down_cursor(down);
-    TColumn column;
-    for (int col = 0; col < int(CALIBR_COLUMNS); ++col) {
-        column.Begin(state.Calibr_Table_X[col]);
-        auto write = [&](const TPiece& piece, int j) { column.Put(PieceSlot(piece, j), scale(piece, j)); };
+    TColumn columns[COLUMN_GROUP];
+    TColumnPoints points[COLUMN_GROUP];
+    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += COLUMN_GROUP) {
+        for (unsigned g = 0; g < COLUMN_GROUP; ++g)
+            columns[g].Begin(state.Calibr_Table_X[col0 + g]);
+        auto write = [&](const TPiece& piece, int col, int j) {
+            columns[unsigned(col) - col0].Put(PieceSlot(piece, j), scale(piece, j));
+        };
         for (unsigned k = 0; k < CALIBR_STEPS; ++k) {
-            DrawStepColumn(up, up_cursor, k, col, true, write);
-            DrawStepColumn(down, down_cursor, k, col, false, write);
+            DrawStepGroup(up, up_cursor, k, int(col0), true, write);
+            DrawStepGroup(down, down_cursor, k, int(col0), false, write);
         }
-        FinishColumn(column);
+        FinishColumns(columns, points);
     }
 }
 
@@ -392,7 +502,7 @@ void FillAlongZ(int16_t* column) {
         if (column[z] == EMPTY_CELL)
             continue;
         if (zp >= 0)
-            FillSpan(column, zp, z);
+            FillSpan(column, zp, column[zp], z, column[z], false);
         zp = z;
     }
 }
