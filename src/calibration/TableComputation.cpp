@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 // How the passes are laid out for speed without changing a result:
@@ -235,11 +236,12 @@ struct TColumn {
 // The float slope of a span from vp to v over len cells is exactly M / 2^sh, so the
 // interpolated cells trunc(vp + j * slope) can be evaluated in integers.
 struct TSlope {
-    int64_t m;
-    int sh;
+    int32_t m = 0; // 0: a flat span
+    int32_t sh = 0;
+    TSlope() = default;
     explicit TSlope(float slope) {
         const uint32_t bits = std::bit_cast<uint32_t>(slope); // normal: |slope| >= 1/5119
-        const int64_t magnitude = int64_t((bits & 0x7FFFFF) | 0x800000);
+        const int32_t magnitude = int32_t((bits & 0x7FFFFF) | 0x800000);
         m = (bits >> 31) != 0 ? -magnitude : magnitude;
         sh = 150 - int((bits >> 23) & 0xFF); // 8..36 for these slopes
     }
@@ -250,14 +252,6 @@ inline float SpanSlope(int vp, int v, int len) { return float(v - vp) / float(le
 inline int TruncShift(int64_t t, int sh) {
     const int64_t mask = (int64_t{1} << sh) - 1;
     return int((t >> sh) + int64_t(t < 0 && (t & mask) != 0)); // towards zero
-}
-
-// The value a span from vp to v leaves at its end: the float slope may end one off v.
-inline int SpanEnd(int vp, int v, int len) {
-    if (v == vp)
-        return vp;
-    const TSlope s(SpanSlope(vp, v, len));
-    return TruncShift(int64_t(vp) * (int64_t{1} << s.sh) + int64_t(len) * s.m, s.sh);
 }
 
 // Cells 0..len (and up to 15 beyond, which later spans or the empty tail overwrite) of a
@@ -291,13 +285,14 @@ template <bool NEGATIVE> inline void FillBlocks(int16_t* out, int len, int vp, i
     }
 }
 
-// Interpolates cells zp..z from vp (the value at zp) to v (the value at z). With
-// `overrun`, up to 15 cells past z inside the column may be overwritten as well.
-inline void FillSpan(int16_t* col, int zp, int vp, int z, int v, bool overrun) {
+// Interpolates cells zp..z from vp (the value at zp) to v (the value at z) along the
+// span's slope. With `overrun`, up to 15 cells past z inside the column may be
+// overwritten too.
+inline void FillSpan(int16_t* col, int zp, int vp, int z, int v, const TSlope& s, bool overrun) {
     const int len = z - zp;
     int16_t* out = col + zp;
     const bool room = overrun && z + 16 <= int(CALIBR_ZSLOTS);
-    if (v == vp) {
+    if (s.m == 0) {
         if (room) {
             for (int j = 0; j <= len; j += 16)
                 std::fill(out + j, out + j + 16, int16_t(vp));
@@ -306,8 +301,6 @@ inline void FillSpan(int16_t* col, int zp, int vp, int z, int v, bool overrun) {
         }
         return;
     }
-    const TSlope s(SpanSlope(vp, v, len));
-    int64_t t = int64_t(vp) * (int64_t{1} << s.sh);
     // Values between vp and v, off by less than one: v > 0 keeps them non-negative,
     // v < 0 keeps them at or below zero.
     if (room && vp >= 0 && v > 0) {
@@ -315,47 +308,52 @@ inline void FillSpan(int16_t* col, int zp, int vp, int z, int v, bool overrun) {
     } else if (room && vp <= 0 && v < 0) {
         FillBlocks<true>(out, len, vp, s.m, s.sh);
     } else {
+        int64_t t = int64_t(vp) * (int64_t{1} << s.sh);
         for (int j = 0; j <= len; ++j, t += s.m)
             out[j] = int16_t(TruncShift(t, s.sh));
     }
 }
 
-// The cells of a built column that carry a value, ascending, and for span i (from point
-// i - 1 to point i) the value it starts from: the previous span leaves the end cell as
-// its own slope gives it, and the next span starts from there.
+// The cells of a built column that carry a value, ascending (n of them), and for span i
+// (from point i - 1 to point i) its slope and the value it starts from: the previous
+// span leaves the end cell as its own slope gives it, and the next span starts there.
 struct TColumnPoints {
-    std::vector<uint16_t> z;
-    std::vector<int16_t> v;
-    std::vector<int16_t> start;
+    uint16_t z[CALIBR_ZSLOTS];
+    int16_t v[CALIBR_ZSLOTS];
+    int16_t start[CALIBR_ZSLOTS + 1];
+    TSlope slope[CALIBR_ZSLOTS];
+    size_t n = 0;
 
     void Collect(const TColumn& column) {
-        z.clear();
-        v.clear();
+        n = 0;
         for (unsigned w = 0; w < CALIBR_ZSLOTS / 64; ++w) {
             for (uint64_t bits = column.written[w]; bits != 0; bits &= bits - 1) {
                 const unsigned slot = w * 64 + unsigned(std::countr_zero(bits));
                 const int16_t value = column.cells[slot];
-                if (value == EMPTY_CELL)
-                    continue; // a value that reads as "no value" is no value
-                z.push_back(uint16_t(slot));
-                v.push_back(value);
+                z[n] = uint16_t(slot);
+                v[n] = value;
+                n += value != EMPTY_CELL; // a value that reads as "no value" is no value
             }
         }
-        start.resize(z.size() + 1);
-        if (!z.empty())
+        if (n > 0)
             start[1] = v[0];
     }
-    void Chain(size_t i) { start[i + 1] = int16_t(SpanEnd(start[i], v[i], z[i] - z[i - 1])); }
-
+    void Chain(size_t i) {
+        const int vp = start[i];
+        const int len = z[i] - z[i - 1];
+        const TSlope s = v[i] == vp ? TSlope() : TSlope(SpanSlope(vp, v[i], len));
+        slope[i] = s;
+        start[i + 1] = int16_t(s.m == 0 ? vp : TruncShift(int64_t(vp) * (int64_t{1} << s.sh) + int64_t(len) * s.m, s.sh));
+    }
     void Write(int16_t* col) const {
-        if (z.empty()) {
+        if (n == 0) {
             std::fill(col, col + CALIBR_ZSLOTS, EMPTY_CELL);
             return;
         }
-        for (size_t i = 1; i < z.size(); ++i)
-            FillSpan(col, z[i - 1], start[i], z[i], v[i], true);
-        std::fill(col, col + z.front(), EMPTY_CELL);
-        std::fill(col + z.back() + 1, col + CALIBR_ZSLOTS, EMPTY_CELL);
+        for (size_t i = 1; i < n; ++i)
+            FillSpan(col, z[i - 1], start[i], z[i], v[i], slope[i], true);
+        std::fill(col, col + z[0], EMPTY_CELL);
+        std::fill(col + z[n - 1] + 1, col + CALIBR_ZSLOTS, EMPTY_CELL);
     }
 };
 
@@ -363,18 +361,18 @@ struct TColumnPoints {
 // per column, and working on several columns side by side lets those chains overlap.
 constexpr unsigned COLUMN_GROUP = 4;
 
-void FinishColumns(TColumn (&columns)[COLUMN_GROUP], TColumnPoints (&points)[COLUMN_GROUP]) {
+void FinishColumns(TColumn (&columns)[COLUMN_GROUP], TColumnPoints* points) {
     size_t common = SIZE_MAX;
     for (unsigned g = 0; g < COLUMN_GROUP; ++g) {
         points[g].Collect(columns[g]);
-        common = std::min(common, points[g].z.size());
+        common = std::min(common, points[g].n);
     }
     size_t i = 1;
     for (; i < common; ++i)
         for (unsigned g = 0; g < COLUMN_GROUP; ++g)
             points[g].Chain(i);
     for (unsigned g = 0; g < COLUMN_GROUP; ++g) {
-        for (size_t j = i; j < points[g].z.size(); ++j)
+        for (size_t j = i; j < points[g].n; ++j)
             points[g].Chain(j);
         points[g].Write(columns[g].cells);
     }
@@ -438,7 +436,7 @@ void BuildZ(TCalibrationState& state, const TCentreLists& lists, uint16_t rz) {
     }
     TCursor cursor(p);
     TColumn columns[COLUMN_GROUP];
-    TColumnPoints points[COLUMN_GROUP];
+    const auto points = std::make_unique<TColumnPoints[]>(COLUMN_GROUP);
     for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += COLUMN_GROUP) {
         for (unsigned g = 0; g < COLUMN_GROUP; ++g)
             columns[g].Begin(state.Calibr_Table_Z[col0 + g]);
@@ -448,7 +446,7 @@ void BuildZ(TCalibrationState& state, const TCentreLists& lists, uint16_t rz) {
                 columns[unsigned(col) - col0].Put(PieceSlot(piece, j), value);
             });
         }
-        FinishColumns(columns, points);
+        FinishColumns(columns, points.get());
     }
 }
 
@@ -471,7 +469,7 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
     TCursor up_cursor(up);
     TCursor down_cursor(down);
     TColumn columns[COLUMN_GROUP];
-    TColumnPoints points[COLUMN_GROUP];
+    const auto points = std::make_unique<TColumnPoints[]>(COLUMN_GROUP);
     for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += COLUMN_GROUP) {
         for (unsigned g = 0; g < COLUMN_GROUP; ++g)
             columns[g].Begin(state.Calibr_Table_X[col0 + g]);
@@ -482,7 +480,7 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
             DrawStepGroup(up, up_cursor, k, int(col0), true, write);
             DrawStepGroup(down, down_cursor, k, int(col0), false, write);
         }
-        FinishColumns(columns, points);
+        FinishColumns(columns, points.get());
     }
 }
 
@@ -501,8 +499,11 @@ void FillAlongZ(int16_t* column) {
     for (int z = 0; z < int(CALIBR_ZSLOTS); ++z) {
         if (column[z] == EMPTY_CELL)
             continue;
-        if (zp >= 0)
-            FillSpan(column, zp, column[zp], z, column[z], false);
+        if (zp >= 0) {
+            const int vp = column[zp];
+            const int v = column[z];
+            FillSpan(column, zp, vp, z, v, v == vp ? TSlope() : TSlope(SpanSlope(vp, v, z - zp)), false);
+        }
         zp = z;
     }
 }
