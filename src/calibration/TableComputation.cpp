@@ -294,8 +294,10 @@ inline void FillSpan(int16_t* col, int zp, int vp, int z, int v, const TSlope& s
     const bool room = overrun && z + 16 <= int(CALIBR_ZSLOTS);
     if (s.m == 0) {
         if (room) {
+            const int16_t value = int16_t(vp);
             for (int j = 0; j <= len; j += 16)
-                std::fill(out + j, out + j + 16, int16_t(vp));
+                for (int u = 0; u < 16; ++u)
+                    out[j + u] = value;
         } else {
             std::fill(out, out + len + 1, int16_t(vp));
         }
@@ -360,8 +362,11 @@ struct TColumnPoints {
 // Columns are finished in groups: the start values form one dependent chain of divisions
 // per column, and working on several columns side by side lets those chains overlap.
 constexpr unsigned COLUMN_GROUP = 4;
+// Columns drawn together: each step's pieces are looked up once for all of them.
+constexpr unsigned DRAW_GROUP = 16;
+static_assert(CALIBR_COLUMNS % DRAW_GROUP == 0 && DRAW_GROUP % COLUMN_GROUP == 0);
 
-void FinishColumns(TColumn (&columns)[COLUMN_GROUP], TColumnPoints* points) {
+void FinishColumns(TColumn* columns, TColumnPoints* points) {
     size_t common = SIZE_MAX;
     for (unsigned g = 0; g < COLUMN_GROUP; ++g) {
         points[g].Collect(columns[g]);
@@ -385,12 +390,12 @@ struct TCursor {
     explicit TCursor(const TPieces& p) : at(p.first.begin(), p.first.end() - 1) {}
 };
 
-// Applies the pieces of step k to columns col0 .. col0 + COLUMN_GROUP - 1. Only the order of
+// Applies the pieces of step k to columns col0 .. col0 + DRAW_GROUP - 1. Only the order of
 // the writes into one column matters: pieces meeting at a centre column are drawn left
 // first in the rising direction and right first in the falling one, as the walk does.
 template <typename TWrite>
 void DrawStepGroup(const TPieces& p, TCursor& cursor, unsigned k, int col0, bool rising, TWrite&& write) {
-    const int col1 = col0 + int(COLUMN_GROUP) - 1;
+    const int col1 = col0 + int(DRAW_GROUP) - 1;
     const uint32_t end = p.first[k + 1];
     uint32_t first = cursor.at[k];
     while (first < end && p.pieces[first].hi < col0)
@@ -435,10 +440,10 @@ void BuildZ(TCalibrationState& state, const TCentreLists& lists, uint16_t rz) {
         p.first[k + 1] = uint32_t(p.pieces.size());
     }
     TCursor cursor(p);
-    TColumn columns[COLUMN_GROUP];
+    TColumn columns[DRAW_GROUP];
     const auto points = std::make_unique<TColumnPoints[]>(COLUMN_GROUP);
-    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += COLUMN_GROUP) {
-        for (unsigned g = 0; g < COLUMN_GROUP; ++g)
+    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += DRAW_GROUP) {
+        for (unsigned g = 0; g < DRAW_GROUP; ++g)
             columns[g].Begin(state.Calibr_Table_Z[col0 + g]);
         for (unsigned k = 0; k < CALIBR_STEPS; ++k) {
             const int16_t value = zk[k];
@@ -446,7 +451,8 @@ void BuildZ(TCalibrationState& state, const TCentreLists& lists, uint16_t rz) {
                 columns[unsigned(col) - col0].Put(PieceSlot(piece, j), value);
             });
         }
-        FinishColumns(columns, points.get());
+        for (unsigned g = 0; g < DRAW_GROUP; g += COLUMN_GROUP)
+            FinishColumns(columns + g, points.get());
     }
 }
 
@@ -468,10 +474,10 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
     const TXScale scale(xe);
     TCursor up_cursor(up);
     TCursor down_cursor(down);
-    TColumn columns[COLUMN_GROUP];
+    TColumn columns[DRAW_GROUP];
     const auto points = std::make_unique<TColumnPoints[]>(COLUMN_GROUP);
-    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += COLUMN_GROUP) {
-        for (unsigned g = 0; g < COLUMN_GROUP; ++g)
+    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += DRAW_GROUP) {
+        for (unsigned g = 0; g < DRAW_GROUP; ++g)
             columns[g].Begin(state.Calibr_Table_X[col0 + g]);
         auto write = [&](const TPiece& piece, int col, int j) {
             columns[unsigned(col) - col0].Put(PieceSlot(piece, j), scale(piece, j));
@@ -480,7 +486,8 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
             DrawStepGroup(up, up_cursor, k, int(col0), true, write);
             DrawStepGroup(down, down_cursor, k, int(col0), false, write);
         }
-        FinishColumns(columns, points.get());
+        for (unsigned g = 0; g < DRAW_GROUP; g += COLUMN_GROUP)
+            FinishColumns(columns + g, points.get());
     }
 }
 
