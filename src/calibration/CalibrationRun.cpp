@@ -18,7 +18,9 @@ float StepPitchUm(uint16_t rz) {
     return static_cast<float>(12.5L * steps);
 }
 
-int32_t StartSteps(int32_t begin_um) { return static_cast<int32_t>(begin_um * 0.08L); }
+int32_t StartSteps(int32_t begin_um) {
+    return static_cast<int32_t>(begin_um * 0.08L);
+}
 
 int32_t MoveAfterCapture(uint16_t k, float step_um) {
     const long double next = static_cast<long double>(k + 1) * step_um;
@@ -42,7 +44,9 @@ void ClearStep(TCalibrationState& state, uint16_t k) {
 }
 
 // The count a frame announces and the number of column values it actually carries.
-static uint32_t FrameCount(const uint16_t* values, uint32_t count) { return count > 0 ? values[0] : 0; }
+static uint32_t FrameCount(const uint16_t* values, uint32_t count) {
+    return count > 0 ? values[0] : 0;
+}
 
 void AccumulateFrame(TCalibrationState& state, uint16_t k, const uint16_t* values, uint32_t count) {
     if (k >= CALIBR_STEPS || count == 0)

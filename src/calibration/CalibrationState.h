@@ -12,12 +12,12 @@
 
 namespace zq455 {
 
-constexpr unsigned CALIBR_COLUMNS = 640;   // camera columns
-constexpr unsigned CALIBR_STEPS = 500;     // stage positions of a run
-constexpr unsigned CALIBR_ZSLOTS = 5120;   // raw line positions, tenths of a row
+constexpr unsigned CALIBR_COLUMNS = 640;     // camera columns
+constexpr unsigned CALIBR_STEPS = 500;       // stage positions of a run
+constexpr unsigned CALIBR_ZSLOTS = 5120;     // raw line positions, tenths of a row
 constexpr unsigned CALIBR_TRANS_ROWS = 1024; // 512 rows of Z, then 512 rows of X
-constexpr uint8_t CALIBR_FRAMES = 3;       // frames averaged per step
-constexpr int16_t EMPTY_CELL = -8192;      // 0xE000: a table cell without a value
+constexpr uint8_t CALIBR_FRAMES = 3;         // frames averaged per step
+constexpr int16_t EMPTY_CELL = -8192;        // 0xE000: a table cell without a value
 constexpr size_t CALIBR_DATA_BYTES = size_t{CALIBR_COLUMNS} * CALIBR_STEPS * 2; // 640 000, the .dtf size
 
 class TCalibrationState {

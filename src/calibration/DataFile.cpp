@@ -115,9 +115,9 @@ TCalibrResult LoadDataFile(TCalibrationState& state, const std::string& path, si
     bytes_loaded = have;
     if (have == CALIBR_DATA_BYTES)
         return {};
-    return {TCalibrStatus::PartialLoad, "Loaded only " + std::to_string(have) + " of " +
-                                            std::to_string(CALIBR_DATA_BYTES) + " bytes from \"" + path +
-                                            "\": the rest of the calibration data keeps its previous content."};
+    return {TCalibrStatus::PartialLoad,
+            "Loaded only " + std::to_string(have) + " of " + std::to_string(CALIBR_DATA_BYTES) +
+                " bytes from \"" + path + "\": the rest of the calibration data keeps its previous content."};
 }
 
 } // namespace zq455

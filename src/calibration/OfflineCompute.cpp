@@ -21,9 +21,11 @@ TCalibrResult ComputeOffline(const TOfflineCompute& request, TCalibrationState& 
     uint16_t rz = 0;
     uint16_t xe = 0;
     if (!ParseRange(request.rz, rz))
-        return {TCalibrStatus::InvalidInput, "--rz: \"" + request.rz + "\" is not a whole number of mm (0..65535)."};
+        return {TCalibrStatus::InvalidInput,
+                "--rz: \"" + request.rz + "\" is not a whole number of mm (0..65535)."};
     if (!ParseRange(request.xe, xe))
-        return {TCalibrStatus::InvalidInput, "--xe: \"" + request.xe + "\" is not a whole number of mm (0..65535)."};
+        return {TCalibrStatus::InvalidInput,
+                "--xe: \"" + request.xe + "\" is not a whole number of mm (0..65535)."};
     TTableParams params;
     TCalibrResult r = ValidateTableEdits(request.edits, rz, xe, params);
     if (!r.Ok())
@@ -33,7 +35,8 @@ TCalibrResult ComputeOffline(const TOfflineCompute& request, TCalibrationState& 
     r = LoadDataFile(state, request.dtf_path, loaded);
     if (r.status == TCalibrStatus::PartialLoad)
         return {TCalibrStatus::FileError, r.message + " A calibration data file has " +
-                                              std::to_string(CALIBR_DATA_BYTES) + " bytes; nothing was computed."};
+                                              std::to_string(CALIBR_DATA_BYTES) +
+                                              " bytes; nothing was computed."};
     if (!r.Ok())
         return r;
 
@@ -42,15 +45,16 @@ TCalibrResult ComputeOffline(const TOfflineCompute& request, TCalibrationState& 
         return r;
     AssembleTransmitTable(state, params.xl, params.xr);
 
-    r = WriteLe16File(request.out_path,
-                      {std::span<const uint16_t>(&state.Calibr_Table_Trans[0][0], CALIBR_TRANS_ROWS * CALIBR_COLUMNS)});
+    r = WriteLe16File(request.out_path, {std::span<const uint16_t>(&state.Calibr_Table_Trans[0][0],
+                                                                   CALIBR_TRANS_ROWS * CALIBR_COLUMNS)});
     if (!r.Ok() || request.tables_path.empty())
         return r;
     // int16_t and uint16_t may alias; the files carry the two's complement bits.
     const size_t cells = size_t{CALIBR_COLUMNS} * CALIBR_ZSLOTS;
-    return WriteLe16File(request.tables_path,
-                         {std::span<const uint16_t>(reinterpret_cast<const uint16_t*>(&state.Calibr_Table_Z[0][0]), cells),
-                          std::span<const uint16_t>(reinterpret_cast<const uint16_t*>(&state.Calibr_Table_X[0][0]), cells)});
+    return WriteLe16File(
+        request.tables_path,
+        {std::span<const uint16_t>(reinterpret_cast<const uint16_t*>(&state.Calibr_Table_Z[0][0]), cells),
+         std::span<const uint16_t>(reinterpret_cast<const uint16_t*>(&state.Calibr_Table_X[0][0]), cells)});
 }
 
 } // namespace zq455

@@ -14,7 +14,7 @@ struct TOfflineCompute {
     std::string dtf_path;
     std::string rz; // decimal texts as typed; RZ and XE must be 1..65535
     std::string xe;
-    TTableEditTexts edits; // defaults as the page's edits
+    TTableEditTexts edits;   // defaults as the page's edits
     std::string out_path;    // 1024 x 640 values, 16-bit little-endian, row-major
     std::string tables_path; // empty: none; else Calibr_Table_Z then Calibr_Table_X,
                              // 640 x 5120 each, column-major, 16-bit little-endian

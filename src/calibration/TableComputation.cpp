@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -57,7 +57,8 @@ TCentreLists GatherCentres(const TCalibrationState& state) {
 
 // Centre extraction of one step, on the step's 640 values: appends the centres found and
 // the columns of the outliers removed.
-void ExtractStep(uint16_t* row, int xl, int right, std::vector<TCentre>& out, std::vector<uint16_t>& removed) {
+void ExtractStep(uint16_t* row, int xl, int right, std::vector<TCentre>& out,
+                 std::vector<uint16_t>& removed) {
     uint32_t sum = 0;
     uint32_t count = 0;
     for (unsigned c = 0; c < CALIBR_COLUMNS; ++c) {
@@ -195,7 +196,9 @@ void AddPieces(const TCentre* centres, uint32_t n, bool rising, float pitch, std
 }
 
 // Slot of a piece at j; outside the table when it is negative or 5120 and more.
-inline long PieceSlot(const TPiece& p, int j) { return p.z0 + long(double(j) * double(p.slope)); }
+inline long PieceSlot(const TPiece& p, int j) {
+    return p.z0 + long(double(j) * double(p.slope));
+}
 
 // trunc(um * 4096 / (XE * 1000)) as extended precision gives it. The double estimate is
 // off by at most |q| * 3e-16; unless it lies that close to an integer (with a wide margin),
@@ -247,7 +250,9 @@ struct TSlope {
     }
 };
 
-inline float SpanSlope(int vp, int v, int len) { return float(v - vp) / float(len); }
+inline float SpanSlope(int vp, int v, int len) {
+    return float(v - vp) / float(len);
+}
 
 inline int TruncShift(int64_t t, int sh) {
     const int64_t mask = (int64_t{1} << sh) - 1;
@@ -345,7 +350,8 @@ struct TColumnPoints {
         const int len = z[i] - z[i - 1];
         const TSlope s = v[i] == vp ? TSlope() : TSlope(SpanSlope(vp, v[i], len));
         slope[i] = s;
-        start[i + 1] = int16_t(s.m == 0 ? vp : TruncShift(int64_t(vp) * (int64_t{1} << s.sh) + int64_t(len) * s.m, s.sh));
+        start[i + 1] = int16_t(
+            s.m == 0 ? vp : TruncShift(int64_t(vp) * (int64_t{1} << s.sh) + int64_t(len) * s.m, s.sh));
     }
     void Write(int16_t* col) const {
         if (n == 0) {
@@ -436,7 +442,7 @@ void BuildZ(TCalibrationState& state, const TCentreLists& lists, uint16_t rz) {
     TPieces p;
     for (unsigned k = 0; k < CALIBR_STEPS; ++k) {
         const uint32_t b = lists.first[k];
-        AddPieces(&lists.centres[b], lists.first[k + 1] - b, true, 0.0f, p.pieces);
+        AddPieces(lists.centres.data() + b, lists.first[k + 1] - b, true, 0.0f, p.pieces);
         p.first[k + 1] = uint32_t(p.pieces.size());
     }
     TCursor cursor(p);
@@ -493,9 +499,13 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
 
 } // namespace
 
-void ExtractCentres(TCalibrationState& state, uint16_t xl, uint16_t xr) { ExtractAllCentres(state, xl, xr); }
+void ExtractCentres(TCalibrationState& state, uint16_t xl, uint16_t xr) {
+    ExtractAllCentres(state, xl, xr);
+}
 
-void BuildZTable(TCalibrationState& state, uint16_t rz) { BuildZ(state, GatherCentres(state), rz); }
+void BuildZTable(TCalibrationState& state, uint16_t rz) {
+    BuildZ(state, GatherCentres(state), rz);
+}
 
 void BuildXTable(TCalibrationState& state, uint16_t zl, uint16_t zr, uint16_t xe) {
     BuildX(state, GatherCentres(state), zl, zr, xe);

@@ -18,9 +18,9 @@
 
 namespace zq455 {
 
-constexpr uint16_t CALIBR_REFERENCE_BAND_LOW = 150;   // columns 0..149 and 490..639 set the
-constexpr uint16_t CALIBR_REFERENCE_BAND_HIGH = 490;  // reference level of a step
-constexpr int32_t CALIBR_OUTLIER_LIMIT = 180;         // raw units a value may lie off it
+constexpr uint16_t CALIBR_REFERENCE_BAND_LOW = 150;  // columns 0..149 and 490..639 set the
+constexpr uint16_t CALIBR_REFERENCE_BAND_HIGH = 490; // reference level of a step
+constexpr int32_t CALIBR_OUTLIER_LIMIT = 180;        // raw units a value may lie off it
 constexpr float CALIBR_FEATURE_PITCH_UM = 500.0f;    // X distance of the target's segments
 
 // Runs A, B and C. Refuses (InvalidInput, nothing touched) when `params` fail

@@ -9,7 +9,9 @@ static const char* const NAME_X_RIGHT = "X Right";
 static const char* const NAME_ZERO_LEFT = "Zero Left";
 static const char* const NAME_ZERO_RIGHT = "Zero Right";
 
-static TCalibrResult Refuse(std::string message) { return {TCalibrStatus::InvalidInput, std::move(message)}; }
+static TCalibrResult Refuse(std::string message) {
+    return {TCalibrStatus::InvalidInput, std::move(message)};
+}
 
 static TCalibrResult RangeFailure(const char* name, long long value, int low, int high) {
     return Refuse(std::string(name) + ": " + std::to_string(value) + " is outside " + std::to_string(low) +
@@ -17,10 +19,12 @@ static TCalibrResult RangeFailure(const char* name, long long value, int low, in
 }
 
 // A decimal integer with an optional sign, blanks around it allowed; within low..high.
-static TCalibrResult ParseEdit(const char* name, const std::string& text, int low, int high, uint16_t& value) {
+static TCalibrResult ParseEdit(const char* name, const std::string& text, int low, int high,
+                               uint16_t& value) {
     size_t first = text.find_first_not_of(" \t");
     size_t last = text.find_last_not_of(" \t");
-    const std::string trimmed = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    const std::string trimmed =
+        first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
     const char* begin = trimmed.data();
     const char* end = begin + trimmed.size();
     if (begin != end && *begin == '+' && end - begin > 1 && begin[1] != '-')
@@ -45,12 +49,13 @@ static TCalibrResult CheckXLimits(uint16_t xl, uint16_t xr) {
         return RangeFailure(NAME_X_RIGHT, xr, 0, CALIBR_COLUMNS);
     // Segments are searched in xl <= c < 640 - xr; an empty band is a typing slip.
     if (xl >= CALIBR_COLUMNS - xr)
-        return Refuse(std::string(NAME_X_LEFT) + ": " + std::to_string(xl) + " must be below 640 - " + NAME_X_RIGHT +
-                      " (" + std::to_string(CALIBR_COLUMNS - xr) + ").");
+        return Refuse(std::string(NAME_X_LEFT) + ": " + std::to_string(xl) + " must be below 640 - " +
+                      NAME_X_RIGHT + " (" + std::to_string(CALIBR_COLUMNS - xr) + ").");
     return {};
 }
 
-TCalibrResult ValidateXLimits(const std::string& x_left, const std::string& x_right, uint16_t& xl, uint16_t& xr) {
+TCalibrResult ValidateXLimits(const std::string& x_left, const std::string& x_right, uint16_t& xl,
+                              uint16_t& xr) {
     uint16_t left = 0;
     uint16_t right = 0;
     TCalibrResult r = ParseEdit(NAME_X_LEFT, x_left, 0, CALIBR_COLUMNS, left);
@@ -75,7 +80,8 @@ static TCalibrResult CheckRanges(uint16_t rz, uint16_t xe) {
     return {};
 }
 
-TCalibrResult ValidateTableEdits(const TTableEditTexts& texts, uint16_t rz, uint16_t xe, TTableParams& params) {
+TCalibrResult ValidateTableEdits(const TTableEditTexts& texts, uint16_t rz, uint16_t xe,
+                                 TTableParams& params) {
     TTableParams parsed;
     parsed.rz = rz;
     parsed.xe = xe;

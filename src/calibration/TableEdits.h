@@ -32,11 +32,13 @@ struct TTableParams {
 
 // Parses the two X limits (used alone by the table transfer): each a decimal integer in
 // 0..640, and xl below 640 - xr. On failure the message names the edit.
-TCalibrResult ValidateXLimits(const std::string& x_left, const std::string& x_right, uint16_t& xl, uint16_t& xr);
+TCalibrResult ValidateXLimits(const std::string& x_left, const std::string& x_right, uint16_t& xl,
+                              uint16_t& xr);
 
 // Everything "Calculate" needs: RZ and XE not 0, the X limits as above, ZL and ZR in
 // 0..639. `params` is written only on success.
-TCalibrResult ValidateTableEdits(const TTableEditTexts& texts, uint16_t rz, uint16_t xe, TTableParams& params);
+TCalibrResult ValidateTableEdits(const TTableEditTexts& texts, uint16_t rz, uint16_t xe,
+                                 TTableParams& params);
 
 // The same checks on values already parsed (the computation runs them again).
 TCalibrResult CheckTableParams(const TTableParams& params);

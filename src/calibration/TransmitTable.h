@@ -12,7 +12,7 @@
 namespace zq455 {
 
 constexpr uint32_t CALIBR_TRANS_VALUES = CALIBR_TRANS_ROWS * CALIBR_COLUMNS; // 655 360
-constexpr unsigned CALIBR_TRANS_SLOT_STEP = 10; // every tenth z-slot
+constexpr unsigned CALIBR_TRANS_SLOT_STEP = 10;                              // every tenth z-slot
 
 // Fills Calibr_Table_Trans from the two tables. The X limits come from ValidateXLimits.
 void AssembleTransmitTable(TCalibrationState& state, uint16_t xl, uint16_t xr);

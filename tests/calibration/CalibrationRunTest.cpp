@@ -63,7 +63,8 @@ struct TScriptedSensor {
 };
 
 // A frame announcing `n` columns with `values` entries after the count.
-std::vector<uint16_t> Frame(uint16_t n, size_t values, std::initializer_list<std::pair<size_t, uint16_t>> set) {
+std::vector<uint16_t> Frame(uint16_t n, size_t values,
+                            std::initializer_list<std::pair<size_t, uint16_t>> set) {
     std::vector<uint16_t> f(1 + values, 0);
     f[0] = n;
     for (auto [column, v] : set)
@@ -76,7 +77,7 @@ std::vector<uint16_t> Frame(uint16_t n, size_t values, std::initializer_list<std
 TEST(CaptureStep, AveragesThreeFramesAndDropsColumnsThatMissedOne) {
     TCalibrationState state;
     const uint16_t k = 42;
-    state.Calibr_Data[300][k] = 999; // older content of this step is replaced
+    state.Calibr_Data[300][k] = 999;    // older content of this step is replaced
     state.Calibr_Data[5][k + 1] = 1234; // other steps are not touched
     TScriptedSensor sensor;
     sensor.frames = {
@@ -87,12 +88,12 @@ TEST(CaptureStep, AveragesThreeFramesAndDropsColumnsThatMissedOne) {
     std::vector<TCalibrPoint> points;
     ASSERT_EQ(CaptureStep(state, k, sensor.Reader(), points), 0u);
     EXPECT_EQ(sensor.reads, 3);
-    EXPECT_EQ(state.Calibr_Data[0][k], 0);     // column 0 is never accumulated
-    EXPECT_EQ(state.Calibr_Data[5][k], 101);   // (303 + 1) div 3
-    EXPECT_EQ(state.Calibr_Data[6][k], 100);   // (301 + 1) div 3
-    EXPECT_EQ(state.Calibr_Data[7][k], 0);     // missed the second frame
-    EXPECT_EQ(state.Calibr_Data[8][k], 1);     // 4 -> 5 div 3
-    EXPECT_EQ(state.Calibr_Data[9][k], 2);     // 5 -> 6 div 3
+    EXPECT_EQ(state.Calibr_Data[0][k], 0);       // column 0 is never accumulated
+    EXPECT_EQ(state.Calibr_Data[5][k], 101);     // (303 + 1) div 3
+    EXPECT_EQ(state.Calibr_Data[6][k], 100);     // (301 + 1) div 3
+    EXPECT_EQ(state.Calibr_Data[7][k], 0);       // missed the second frame
+    EXPECT_EQ(state.Calibr_Data[8][k], 1);       // 4 -> 5 div 3
+    EXPECT_EQ(state.Calibr_Data[9][k], 2);       // 5 -> 6 div 3
     EXPECT_EQ(state.Calibr_Data[639][k], 16383); // three 14-bit maxima fit the sum
     EXPECT_EQ(state.Calibr_Data[300][k], 0);
     EXPECT_EQ(state.Calibr_Data[5][k + 1], 1234);
@@ -161,7 +162,7 @@ TEST(CaptureStep, FailedReadStopsAndLeavesTheStepWithoutValues) {
     sensor.failure = 8;
     std::vector<TCalibrPoint> points{{1, 1}};
     EXPECT_EQ(CaptureStep(state, 9, sensor.Reader(), points), 8u);
-    EXPECT_EQ(sensor.reads, 2); // stops at the failed frame
+    EXPECT_EQ(sensor.reads, 2);            // stops at the failed frame
     EXPECT_EQ(state.Calibr_Data[5][9], 0); // no partial sum of one frame
     EXPECT_EQ(state.Calibr_Data[5][8], 111);
     EXPECT_EQ(state.Calibr_Data[5][10], 222);

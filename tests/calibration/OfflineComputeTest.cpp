@@ -60,11 +60,11 @@ TEST(OfflineCompute, WritesTheTransmitTableAndBothTablesFromADataFile) {
 
     const auto table = Bytes(request.out_path);
     ASSERT_EQ(table.size(), 1024u * 640 * 2);
-    EXPECT_EQ(Le16(table, 200 * 640 + 202), 9);         // Z row 200 = slot 2000
-    EXPECT_EQ(Le16(table, 201 * 640 + 212), 9);         // slot 2010
+    EXPECT_EQ(Le16(table, 200 * 640 + 202), 9);          // Z row 200 = slot 2000
+    EXPECT_EQ(Le16(table, 201 * 640 + 212), 9);          // slot 2010
     EXPECT_EQ(Le16(table, (512 + 201) * 640 + 212), 20); // X 500 um in 100 mm / 4096
-    EXPECT_EQ(Le16(table, 200 * 640 + 150), 0xE000);    // c <= XL
-    EXPECT_EQ(Le16(table, 200 * 640 + 203), 0xE000);    // no value there
+    EXPECT_EQ(Le16(table, 200 * 640 + 150), 0xE000);     // c <= XL
+    EXPECT_EQ(Le16(table, 200 * 640 + 203), 0xE000);     // no value there
 
     const auto zx = Bytes(request.tables_path);
     const size_t cells = 640 * 5120;

@@ -20,7 +20,9 @@ struct TCase {
     TTableParams params;
 };
 
-void PrintTo(const TCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const TCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 TTableParams Params(uint16_t xl, uint16_t xr, uint16_t zl, uint16_t zr, uint16_t rz, uint16_t xe) {
     TTableParams p;
@@ -74,11 +76,13 @@ TEST_P(AgainstReference, CalculateIsBitForBitTheSame) {
     EXPECT_TRUE(SameArray(fast->Calibr_Centres, plain->Calibr_Centres, CALIBR_DATA_BYTES)) << c.what;
     const size_t table_bytes = 2 * size_t{CALIBR_COLUMNS} * CALIBR_ZSLOTS;
     for (unsigned col = 0; col < CALIBR_COLUMNS; ++col) {
-        ASSERT_EQ(std::memcmp(fast->Calibr_Table_Z[col], plain->Calibr_Table_Z[col], table_bytes / CALIBR_COLUMNS),
-                  0)
+        ASSERT_EQ(
+            std::memcmp(fast->Calibr_Table_Z[col], plain->Calibr_Table_Z[col], table_bytes / CALIBR_COLUMNS),
+            0)
             << c.what << ": Z column " << col;
-        ASSERT_EQ(std::memcmp(fast->Calibr_Table_X[col], plain->Calibr_Table_X[col], table_bytes / CALIBR_COLUMNS),
-                  0)
+        ASSERT_EQ(
+            std::memcmp(fast->Calibr_Table_X[col], plain->Calibr_Table_X[col], table_bytes / CALIBR_COLUMNS),
+            0)
             << c.what << ": X column " << col;
     }
     EXPECT_EQ(fast->Calibr_Step_Um, plain->Calibr_Step_Um);

@@ -39,17 +39,17 @@ int CountNotEmpty(const int16_t (*t)[CALIBR_ZSLOTS]) {
 TEST(CentreExtraction, SegmentsBecomeRoundedMeansAtTheirCentreColumn) {
     TCalibrationState s;
     const unsigned k = 7;
-    Band(s, k, 1000); // reference level 1000; segments searched in 150..489
-    Put(s, k, 200, {1000, 1010, 1005});       // max s+1, min s: only 1005 is left
+    Band(s, k, 1000);                               // reference level 1000; segments searched in 150..489
+    Put(s, k, 200, {1000, 1010, 1005});             // max s+1, min s: only 1005 is left
     Put(s, k, 210, {1000, 1000, 1000, 1000, 1000}); // one column is max and min
-    Put(s, k, 220, {1000, 1002});             // two columns: the second value
-    Put(s, k, 230, {1000});                   // one column: no centre
-    Put(s, k, 240, {1000, 1004, 1009, 1001}); // (1004 + 1001 + 1) div 2
-    Put(s, k, 250, {1181});                   // 181 above the reference: removed
-    Put(s, k, 260, {1180, 1180, 1180});       // 180 above: stays
-    Put(s, k, 270, {819});                    // 181 below: removed
-    Put(s, k, 487, {1000, 1000, 1000});       // reaches 640 - XR = 490: dropped
-    s.Calibr_Centres[400][k] = 55;            // cleared before the first step
+    Put(s, k, 220, {1000, 1002});                   // two columns: the second value
+    Put(s, k, 230, {1000});                         // one column: no centre
+    Put(s, k, 240, {1000, 1004, 1009, 1001});       // (1004 + 1001 + 1) div 2
+    Put(s, k, 250, {1181});                         // 181 above the reference: removed
+    Put(s, k, 260, {1180, 1180, 1180});             // 180 above: stays
+    Put(s, k, 270, {819});                          // 181 below: removed
+    Put(s, k, 487, {1000, 1000, 1000});             // reaches 640 - XR = 490: dropped
+    s.Calibr_Centres[400][k] = 55;                  // cleared before the first step
     s.Calibr_Centres[0][499] = 56;
     ExtractCentres(s, 150, 150);
 

@@ -1,5 +1,5 @@
-#include "calibration/TableComputation.h"
 #include "calibration/TableEdits.h"
+#include "calibration/TableComputation.h"
 
 #include <gtest/gtest.h>
 
