@@ -425,6 +425,21 @@ void DrawStepGroup(const TPieces& p, TCursor& cursor, unsigned k, int col0, bool
     }
 }
 
+// Builds a whole table, DRAW_GROUP columns at a time: draw_step(k, col0, columns) applies
+// step k to the group, steps in increasing order; then the group is interpolated.
+template <typename TDrawStep> void BuildColumns(int16_t (*table)[CALIBR_ZSLOTS], TDrawStep&& draw_step) {
+    TColumn columns[DRAW_GROUP];
+    const auto points = std::make_unique<TColumnPoints[]>(COLUMN_GROUP);
+    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += DRAW_GROUP) {
+        for (unsigned g = 0; g < DRAW_GROUP; ++g)
+            columns[g].Begin(table[col0 + g]);
+        for (unsigned k = 0; k < CALIBR_STEPS; ++k)
+            draw_step(k, col0, columns);
+        for (unsigned g = 0; g < DRAW_GROUP; g += COLUMN_GROUP)
+            FinishColumns(columns + g, points.get());
+    }
+}
+
 float RunStepPitch(uint16_t rz) {
     float s = float((rz * 1000 + rz * 100) * 0.002L);
     s = float(std::floor((s + 6.25L) * 0.08L));
@@ -446,20 +461,12 @@ void BuildZ(TCalibrationState& state, const TCentreLists& lists, uint16_t rz) {
         p.first[k + 1] = uint32_t(p.pieces.size());
     }
     TCursor cursor(p);
-    TColumn columns[DRAW_GROUP];
-    const auto points = std::make_unique<TColumnPoints[]>(COLUMN_GROUP);
-    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += DRAW_GROUP) {
-        for (unsigned g = 0; g < DRAW_GROUP; ++g)
-            columns[g].Begin(state.Calibr_Table_Z[col0 + g]);
-        for (unsigned k = 0; k < CALIBR_STEPS; ++k) {
-            const int16_t value = zk[k];
-            DrawStepGroup(p, cursor, k, int(col0), true, [&](const TPiece& piece, int col, int j) {
-                columns[unsigned(col) - col0].Put(PieceSlot(piece, j), value);
-            });
-        }
-        for (unsigned g = 0; g < DRAW_GROUP; g += COLUMN_GROUP)
-            FinishColumns(columns + g, points.get());
-    }
+    BuildColumns(state.Calibr_Table_Z.get(), [&](unsigned k, unsigned col0, TColumn* columns) {
+        const int16_t value = zk[k];
+        DrawStepGroup(p, cursor, k, int(col0), true, [&](const TPiece& piece, int col, int j) {
+            columns[unsigned(col) - col0].Put(PieceSlot(piece, j), value);
+        });
+    });
 }
 
 void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, uint16_t zr, uint16_t xe) {
@@ -480,21 +487,13 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
     const TXScale scale(xe);
     TCursor up_cursor(up);
     TCursor down_cursor(down);
-    TColumn columns[DRAW_GROUP];
-    const auto points = std::make_unique<TColumnPoints[]>(COLUMN_GROUP);
-    for (unsigned col0 = 0; col0 < CALIBR_COLUMNS; col0 += DRAW_GROUP) {
-        for (unsigned g = 0; g < DRAW_GROUP; ++g)
-            columns[g].Begin(state.Calibr_Table_X[col0 + g]);
+    BuildColumns(state.Calibr_Table_X.get(), [&](unsigned k, unsigned col0, TColumn* columns) {
         auto write = [&](const TPiece& piece, int col, int j) {
             columns[unsigned(col) - col0].Put(PieceSlot(piece, j), scale(piece, j));
         };
-        for (unsigned k = 0; k < CALIBR_STEPS; ++k) {
-            DrawStepGroup(up, up_cursor, k, int(col0), true, write);
-            DrawStepGroup(down, down_cursor, k, int(col0), false, write);
-        }
-        for (unsigned g = 0; g < DRAW_GROUP; g += COLUMN_GROUP)
-            FinishColumns(columns + g, points.get());
-    }
+        DrawStepGroup(up, up_cursor, k, int(col0), true, write);
+        DrawStepGroup(down, down_cursor, k, int(col0), false, write);
+    });
 }
 
 } // namespace
