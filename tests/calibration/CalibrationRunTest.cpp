@@ -28,16 +28,6 @@ TEST(StepPitch, ApproachMoveTruncatesTheBeginDistance) {
     EXPECT_EQ(StartSteps(137), 10); // 10.96
 }
 
-TEST(StepPitch, BeginCaptureStartsAtStepZeroOfFiveHundred) {
-    TCalibrationState state;
-    state.Calibr_Step_Index = 77;
-    state.Calibr_Step_Count = 3;
-    BeginCapture(state, 50);
-    EXPECT_EQ(state.Calibr_Step_Um, 112.5f);
-    EXPECT_EQ(state.Calibr_Step_Index, 0);
-    EXPECT_EQ(state.Calibr_Step_Count, 500);
-}
-
 namespace {
 
 // Hands out scripted frames (count N first, then the column values) and then a failure.

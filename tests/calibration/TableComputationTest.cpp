@@ -19,13 +19,6 @@ void Put(TCalibrationState& s, unsigned k, unsigned first, std::initializer_list
         s.Calibr_Data[first++][k] = v;
 }
 
-// Every column of both tables holds `v`.
-void FillTables(TCalibrationState& s, int16_t v) {
-    for (unsigned c = 0; c < CALIBR_COLUMNS; ++c)
-        for (unsigned z = 0; z < CALIBR_ZSLOTS; ++z)
-            s.Calibr_Table_Z[c][z] = s.Calibr_Table_X[c][z] = v;
-}
-
 int CountNotEmpty(const int16_t (*t)[CALIBR_ZSLOTS]) {
     int n = 0;
     for (unsigned c = 0; c < CALIBR_COLUMNS; ++c)
@@ -216,29 +209,6 @@ TEST(Tables, CentresAndSlotsBeyondTheTableAreSkipped) {
         EXPECT_EQ(CountNotEmpty(t), 5);
     }
     EXPECT_EQ(s.Calibr_Table_Z[104][5119], 36); // trunc(4 * 460800 / 50000)
-}
-
-TEST(Calculate, RunsThePassesInOrderAndEndsWithTheFeaturePitch) {
-    TCalibrationState s;
-    Band(s, 1, 2000);
-    Put(s, 1, 200, {2000, 2000, 2000}); // centre (202, 2000)
-    Put(s, 1, 210, {2010, 2010, 2010}); // centre (212, 2010)
-    FillTables(s, 123);
-    TTableParams p;
-    p.xl = 150;
-    p.xr = 150;
-    p.zl = 202;
-    p.zr = 0;
-    p.rz = 50;
-    p.xe = 100;
-    ASSERT_TRUE(Calculate(s, p).Ok());
-    EXPECT_EQ(s.Calibr_Step_Um, 500.0f);
-    EXPECT_EQ(s.Calibr_Table_Z[202][2000], 9);
-    EXPECT_EQ(s.Calibr_Table_Z[212][2010], 9);
-    EXPECT_EQ(s.Calibr_Table_X[202][2000], 0);
-    EXPECT_EQ(s.Calibr_Table_X[212][2010], 20); // 500 um = 20.48
-    EXPECT_EQ(CountNotEmpty(s.Calibr_Table_Z.get()), 11);
-    EXPECT_EQ(CountNotEmpty(s.Calibr_Table_X.get()), 11);
 }
 
 TEST(TransmitTable, SamplesEveryTenthSlotInsideTheXLimits) {
