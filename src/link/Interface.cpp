@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <libftdi1/ftdi.h>
@@ -108,9 +109,12 @@ uint32_t TInterface::Open(const TLinkSettings& link_settings) {
     timeouts.read_total_constant_ms = settings.read_total_ms;
     ApplyLineSettings();
 
-    // Both queues are emptied once when the device is opened; nothing of ours is pending yet.
+    // The queues are emptied once when the device is opened. On a tty only the receive
+    // queue: a transmit flush on a pseudo-terminal would discard what an earlier user of the
+    // port wrote and the peer has not read yet (a Load, which has no reply), and on a real
+    // tty the earlier writes have drained.
     if (handle >= 0)
-        tcflush(handle, TCIOFLUSH);
+        tcflush(handle, TCIFLUSH);
     else if (ftdi)
         ftdi_tcioflush(ftdi);
 
@@ -219,6 +223,18 @@ void TInterface::ApplyLineSettings() {
     }
 }
 
+void TInterface::OpenMemory(const uint8_t* data, size_t size) {
+    if (opened)
+        Close();
+    memory = true;
+    memory_data = data;
+    memory_size = size;
+    memory_position = 0;
+    memory_written.clear();
+    opened = true;
+    status = RESULT_OK;
+}
+
 uint32_t TInterface::SetBaudRate(uint32_t baud) {
     if (!opened) {
         status = RESULT_PORT_NOT_OPENED;
@@ -254,6 +270,9 @@ uint32_t TInterface::Close() {
     handle = -1;
     ftdi = nullptr;
     device_path.clear();
+    memory = false;
+    memory_data = nullptr;
+    memory_size = memory_position = 0;
     opened = false;
     status = RESULT_OK;
     return status;
@@ -334,6 +353,15 @@ uint32_t TInterface::Read(const TIoBuffer& io) {
         status = RESULT_PORT_NOT_OPENED;
         return status;
     }
+    if (memory) {
+        const size_t left = memory_size - memory_position;
+        const size_t take = std::min<size_t>(left, io.length);
+        if (take > 0)
+            std::memcpy(io.data, memory_data + memory_position, take);
+        memory_position += take;
+        status = take < io.length ? RESULT_READ_TIMEOUT : RESULT_OK;
+        return status;
+    }
     uint32_t have = 0;
     const int calls = settings.mode == LINK_MODE_COM ? COM_READ_CALLS : 1;
     for (int call = 0; call < calls && have < io.length; ++call) {
@@ -393,7 +421,10 @@ uint32_t TInterface::Write(const TIoBuffer& io) {
     // Only the receive queue: after the previous write drained there is nothing of ours in
     // the transmit queue, and on a pseudo-terminal a transmit flush would discard bytes the
     // peer has not read yet (the motor's one-byte requests would lose bytes).
-    if (handle >= 0) {
+    if (memory) {
+        memory_written.insert(memory_written.end(), io.data, io.data + io.length);
+        status = RESULT_OK;
+    } else if (handle >= 0) {
         tcflush(handle, TCIFLUSH);
         status = WriteTty(io.data, io.length);
     } else {

@@ -9,7 +9,9 @@
 // time-out was hit.
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <vector>
 #include <termios.h>
 
 struct ftdi_context;
@@ -59,6 +61,12 @@ public:
     uint32_t Read(const TIoBuffer& io);                // 0, 2, 3 or 4
     uint32_t Write(const TIoBuffer& io);               // 0, 2, 5 or 6
 
+    // An in-memory stand-in for the device, for fuzzing and decoder tests: reads take the
+    // given bytes in order and end with the time-out code, without waiting, when they run
+    // out; writes are kept in MemoryWritten(). The bytes must outlive the link's use of them.
+    void OpenMemory(const uint8_t* data, size_t size);
+    const std::vector<uint8_t>& MemoryWritten() const { return memory_written; }
+
     bool IsOpen() const { return opened; }
     // The tty path that was opened (empty for an FTDI device opened through libftdi1).
     const std::string& DevicePath() const { return device_path; }
@@ -81,6 +89,11 @@ private:
 
     ftdi_context* ftdi = nullptr;
     std::string device_path;
+    bool memory = false;
+    const uint8_t* memory_data = nullptr;
+    size_t memory_size = 0;
+    size_t memory_position = 0;
+    std::vector<uint8_t> memory_written;
 };
 
 // termios speed constant for a bit rate, or 0 when the platform has none for it.

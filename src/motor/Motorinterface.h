@@ -64,6 +64,8 @@ public:
 
 private:
     uint32_t Transact(uint32_t request_length, uint32_t reply_length);
+    uint32_t StatusRequest(uint8_t command, uint8_t& status_out);
+    uint32_t MoveRequest(uint8_t command, uint32_t steps);
 };
 
 } // namespace zq455

@@ -23,10 +23,35 @@ constexpr uint16_t CRC_POLY = 0xA001;
 // Packet data area of the protocol object: a reply's data always fits, a request's payload
 // must stay below it (the length field has 14 bits).
 constexpr uint32_t PACKET_DATA_SIZE = 16384;
-constexpr uint32_t REQUEST_OVERHEAD = 7;  // start, 2 length, command, 3 checksum
-constexpr uint32_t REPLY_OVERHEAD = 6;    // start, 2 length, 3 checksum
-constexpr uint32_t VIDEO_OVERHEAD = 12;   // start, rows, width, top, left, 3 checksum
+constexpr uint32_t REQUEST_OVERHEAD = 7; // start, 2 length, command, 3 checksum
+constexpr uint32_t REPLY_OVERHEAD = 6;   // start, 2 length, 3 checksum
+constexpr uint32_t VIDEO_OVERHEAD = 12;  // start, rows, width, top, left, 3 checksum
 constexpr uint8_t WIRE_BIT = 0x80;
+
+// Command codes.
+enum : uint8_t {
+    CMD_READ_IDENTITY = 0x01,
+    CMD_READ_USER_PARAMETER = 0x02,
+    CMD_LOAD_USER_PARAMETER = 0x03,
+    CMD_FLASH_USER_PARAMETERS = 0x04,
+    CMD_GET_RESULT = 0x05,
+    CMD_GET_VIDEO = 0x06,
+    CMD_ROTATE_SYSTEM = 0x0A,
+    CMD_READ_ANGLE = 0x0B,
+    CMD_FLASH_ANGLE = 0x0C,
+    CMD_READ_FACTORY = 0x20,
+    CMD_LOAD_FACTORY = 0x21,
+    CMD_FLASH_FACTORY = 0x22,
+    CMD_TRANSMIT_TABLE = 0x23,
+    CMD_SAVE_TABLE = 0x24,
+    CMD_READ_CALIBR_DATA = 0x25,
+};
+
+// The one byte of the FLASH commands, echoed as their confirmation; a table save is
+// requested with FLASH_STORE and confirmed with TABLE_SAVED.
+constexpr uint8_t FLASH_STORE = 0x55;
+constexpr uint8_t FLASH_RESTORE = 0x33;
+constexpr uint8_t TABLE_SAVED = 0x33;
 
 // Byte k = (value >> 7k) & 0x7F, for `groups` bytes; bit 7 is not set here.
 void EncodeGroups(uint32_t value, unsigned groups, uint8_t* out);

@@ -8,6 +8,7 @@
 #include "Zq455interface.h"
 
 #include "link/ResultCodes.h"
+#include "sensor/ParameterMap.h"
 
 #include <cstring>
 
@@ -149,6 +150,257 @@ uint32_t TZQ455Interface::ReceiveVideoPacket(uint8_t* pixels, uint32_t capacity,
     width = frame_width;
     rows = frame_rows;
     status = RESULT_OK;
+    return status;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Command set
+
+namespace {
+
+constexpr uint32_t ADDRESS_PAUSE_MS = 1000;
+constexpr uint32_t BAUD_PAUSE_MS = 1000;
+// The sensor writes the table to FLASH meanwhile and answers only afterwards.
+constexpr uint32_t TABLE_SAVE_PAUSE_MS = 40000;
+constexpr uint32_t ANGLE_GROUPS = 5;
+
+// Decodes `count` values of factory indexes first.. from `data`, each in its width, one after the other.
+void DecodeBlock(const uint8_t* data, unsigned first, unsigned count, uint16_t* values) {
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned width = FactoryWidth(first + i);
+        values[i] = static_cast<uint16_t>(DecodeGroups(data, width));
+        data += width;
+    }
+}
+
+} // namespace
+
+uint32_t TZQ455Interface::ReadIdentity(uint16_t* values) {
+    uint16_t length = 0;
+    if (SendPacket(CMD_READ_IDENTITY, nullptr, 0) || ReceivePacket(buffer, length))
+        return status;
+    if (length != IdentityBlockBytes())
+        return status = RESULT_UNKNOWN_ERROR;
+    DecodeBlock(buffer, IDENTITY_FIRST_FACTORY, IDENTITY_COUNT, identity);
+    std::memcpy(values, identity, sizeof identity);
+    return status;
+}
+
+uint32_t TZQ455Interface::ReadUserParameter(uint8_t index, uint16_t& value) {
+    if (index >= USER_COUNT)
+        return status = RESULT_OK;
+    const uint8_t number = UserParameterNumber(index);
+    uint16_t length = 0;
+    if (SendPacket(CMD_READ_USER_PARAMETER, &number, 1) || ReceivePacket(buffer, length))
+        return status;
+    const unsigned width = UserWidth(index);
+    if (length != width)
+        return status = RESULT_UNKNOWN_ERROR;
+    user[index] = static_cast<uint16_t>(DecodeGroups(buffer, width));
+    value = user[index];
+    return status;
+}
+
+uint32_t TZQ455Interface::LoadUserParameter(uint8_t index, uint16_t value) {
+    if (index >= USER_COUNT)
+        return status = RESULT_OK;
+    uint8_t payload[3];
+    payload[0] = UserParameterNumber(index);
+    const unsigned width = UserWidth(index);
+    EncodeGroups(value, width, payload + 1);
+    if (SendPacket(CMD_LOAD_USER_PARAMETER, payload, static_cast<uint16_t>(1 + width)))
+        return status;
+    user[index] = value;
+    if (index == USER_NETWORK_ADDRESS) {
+        // The sensor answers at its new address from now on; give it time to take it.
+        connection.address = static_cast<uint8_t>(value & 0xFF);
+        Sleep(ADDRESS_PAUSE_MS);
+    } else if (index == USER_UART_BAUDRATE) {
+        // The request left at the old rate; the sensor switches after a moment, then we follow.
+        Sleep(BAUD_PAUSE_MS);
+        const uint32_t baud = BaudOfCode(value);
+        connection.baud = baud;
+        status = link.SetBaudRate(baud);
+    }
+    return status;
+}
+
+uint32_t TZQ455Interface::ReadUserParameters(uint16_t* values) {
+    uint16_t value = 0;
+    for (uint8_t index = 0; index < USER_COUNT; ++index)
+        if (ReadUserParameter(index, value))
+            return status;
+    std::memcpy(values, user, sizeof user);
+    return status;
+}
+
+uint32_t TZQ455Interface::LoadUserParameters(const uint16_t* values) {
+    std::memcpy(user, values, sizeof user);
+    for (uint8_t index = 0; index < USER_COUNT; ++index)
+        if (LoadUserParameter(index, user[index]))
+            return status;
+    return status;
+}
+
+uint32_t TZQ455Interface::FlashCommand(uint8_t command, bool restore, bool follow_defaults) {
+    const uint8_t code = restore ? FLASH_RESTORE : FLASH_STORE;
+    uint16_t length = 0;
+    if (SendPacket(command, &code, 1) || ReceivePacket(buffer, length))
+        return status;
+    if (length != 1)
+        return status = RESULT_UNKNOWN_ERROR;
+    if (restore && follow_defaults) {
+        // The sensor has taken its default address and rate before it is known whether the
+        // confirmation is right; follow it there in any case.
+        connection.address = DEFAULT_ADDRESS;
+        connection.baud = DEFAULT_BAUD;
+        if (link.SetBaudRate(DEFAULT_BAUD))
+            return status = link.status;
+    }
+    if (buffer[0] != code)
+        return status = RESULT_FLASH_ERROR;
+    return status = RESULT_OK;
+}
+
+uint32_t TZQ455Interface::FlashUserParameters(bool restore) {
+    return FlashCommand(CMD_FLASH_USER_PARAMETERS, restore, true);
+}
+
+uint32_t TZQ455Interface::GetResult(uint8_t& result_status, uint16_t& count, uint16_t* values,
+                                    uint32_t capacity) {
+    uint16_t length = 0;
+    if (SendPacket(CMD_GET_RESULT, nullptr, 0))
+        return status;
+    // The one retry of the device layers: a profile lost on the way is asked for once more.
+    if (ReceivePacket(buffer, length) &&
+        (SendPacket(CMD_GET_RESULT, nullptr, 0) || ReceivePacket(buffer, length)))
+        return status;
+    // A reply must hold what it announces, and the announced values must fit the caller's
+    // array; anything else is refused as a reply of the wrong length and nothing is written.
+    if (length < 3)
+        return status = RESULT_UNKNOWN_ERROR;
+    const uint16_t pairs = static_cast<uint16_t>(DecodeGroups(buffer + 1, 2));
+    const uint32_t value_count = 2u * pairs;
+    if (3u + 2u * value_count > length || value_count > capacity)
+        return status = RESULT_UNKNOWN_ERROR;
+    result_status = buffer[0];
+    count = pairs;
+    for (uint32_t i = 0; i < value_count; ++i)
+        values[i] = static_cast<uint16_t>(DecodeGroups(buffer + 3 + 2 * i, 2));
+    return status;
+}
+
+uint32_t TZQ455Interface::GetVideo(uint8_t* pixels, uint32_t capacity, uint16_t& rows, uint16_t& width,
+                                   uint16_t& top, uint16_t& left) {
+    if (SendPacket(CMD_GET_VIDEO, nullptr, 0))
+        return status;
+    return ReceiveVideoPacket(pixels, capacity, rows, width, top, left);
+}
+
+uint32_t TZQ455Interface::ReadAngleCommand(uint8_t command, uint32_t& value) {
+    uint16_t length = 0;
+    if (SendPacket(command, nullptr, 0) || ReceivePacket(buffer, length))
+        return status;
+    if (length != ANGLE_GROUPS)
+        return status = RESULT_UNKNOWN_ERROR;
+    value = DecodeGroups(buffer, ANGLE_GROUPS);
+    return status;
+}
+
+uint32_t TZQ455Interface::RotateSystem(uint32_t& value) {
+    return ReadAngleCommand(CMD_ROTATE_SYSTEM, value);
+}
+
+uint32_t TZQ455Interface::ReadAngle(uint32_t& value) {
+    return ReadAngleCommand(CMD_READ_ANGLE, value);
+}
+
+uint32_t TZQ455Interface::FlashAngle(bool restore) {
+    return FlashCommand(CMD_FLASH_ANGLE, restore, false);
+}
+
+uint32_t TZQ455Interface::ReadFactoryParameters(uint16_t* values) {
+    uint16_t length = 0;
+    if (SendPacket(CMD_READ_FACTORY, nullptr, 0) || ReceivePacket(buffer, length))
+        return status;
+    if (length != FactoryBlockBytes())
+        return status = RESULT_UNKNOWN_ERROR;
+    DecodeBlock(buffer, 0, FACTORY_COUNT, factory);
+    std::memcpy(values, factory, sizeof factory);
+    return status;
+}
+
+uint32_t TZQ455Interface::LoadFactoryParameters(const uint16_t* values) {
+    std::memcpy(factory, values, sizeof factory);
+    // Position alone identifies a value; the address and rate inside the block take no
+    // effect on the link here (only the user parameter commands move it).
+    uint8_t* out = buffer;
+    for (unsigned i = 0; i < FACTORY_COUNT; ++i) {
+        EncodeGroups(factory[i], FactoryWidth(i), out);
+        out += FactoryWidth(i);
+    }
+    return SendPacket(CMD_LOAD_FACTORY, buffer, static_cast<uint16_t>(out - buffer));
+}
+
+uint32_t TZQ455Interface::FlashFactoryParameters(bool restore) {
+    return FlashCommand(CMD_FLASH_FACTORY, restore, false);
+}
+
+uint32_t TZQ455Interface::TransmitTable(const uint16_t* values, uint32_t count,
+                                        const TTransferProgress& progress) {
+    const uint32_t full_blocks = count / TABLE_BLOCK_VALUES;
+    const uint32_t remainder = count % TABLE_BLOCK_VALUES;
+    const uint32_t blocks = full_blocks + (remainder ? 1 : 0);
+    status = RESULT_OK;
+    for (uint32_t block = 0; block < blocks; ++block) {
+        const uint32_t offset = block * TABLE_BLOCK_VALUES;
+        const uint32_t n = block < full_blocks ? TABLE_BLOCK_VALUES : remainder;
+        EncodeGroups(offset, 4, buffer);
+        EncodeGroups(n, 2, buffer + 4);
+        for (uint32_t j = 0; j < n; ++j)
+            EncodeGroups(values[offset + j], 2, buffer + 6 + 2 * j);
+        uint16_t length = 0;
+        if (SendPacket(CMD_TRANSMIT_TABLE, buffer, static_cast<uint16_t>(6 + 2 * n)) ||
+            ReceivePacket(buffer, length))
+            return status;
+        // The sensor accepts a block with a first data value of 0. A reply without data
+        // confirms nothing, so it counts as a refusal too.
+        if (length == 0 || buffer[0] != 0)
+            return status = RESULT_UNKNOWN_ERROR;
+        if (progress)
+            progress(block + 1, blocks);
+    }
+    return status;
+}
+
+uint32_t TZQ455Interface::SaveTable() {
+    const uint8_t code = FLASH_STORE;
+    if (SendPacket(CMD_SAVE_TABLE, &code, 1))
+        return status;
+    Sleep(TABLE_SAVE_PAUSE_MS);
+    uint16_t length = 0;
+    if (ReceivePacket(buffer, length))
+        return status;
+    if (length != 1)
+        return status = RESULT_UNKNOWN_ERROR;
+    // The sensor confirms a stored table with 0x33, not with the 0x55 it was sent.
+    if (buffer[0] != TABLE_SAVED)
+        return status = RESULT_FLASH_ERROR;
+    return status;
+}
+
+uint32_t TZQ455Interface::ReadCalibrData(uint16_t* values, uint32_t capacity, uint32_t& count) {
+    count = 0;
+    uint16_t length = 0;
+    if (SendPacket(CMD_READ_CALIBR_DATA, nullptr, 0) || ReceivePacket(buffer, length))
+        return status;
+    // Two groups a value, an odd last byte ignored; values beyond the caller's array are
+    // dropped rather than refused, as the caller reads only the count the first value gives.
+    const uint32_t available = length / 2u;
+    const uint32_t stored = available < capacity ? available : capacity;
+    for (uint32_t i = 0; i < stored; ++i)
+        values[i] = static_cast<uint16_t>(DecodeGroups(buffer + 2 * i, 2));
+    count = stored;
     return status;
 }
 

@@ -31,6 +31,10 @@ constexpr const char* SENSOR_USB_DESCRIPTION = "D2XX Recovery PID for XP";
 constexpr uint32_t START_BYTE_HUNT_LIMIT = protocol::PACKET_DATA_SIZE + protocol::REQUEST_OVERHEAD;
 // The window's frame store; GetVideo refuses a frame that announces more.
 constexpr uint32_t VIDEO_FRAME_CAPACITY = 640 * 512;
+// TransmitTable sends the table in blocks of this many values (the last one may be shorter).
+constexpr uint32_t TABLE_BLOCK_VALUES = 4096;
+// The transmit table: 1024 z-slots x 640 columns.
+constexpr uint32_t TABLE_VALUES = 1024 * 640;
 
 class TZQ455Interface {
 public:
@@ -93,6 +97,10 @@ public:
 private:
     uint32_t ReadLink(uint8_t* data, uint32_t length);
     uint32_t HuntStartByte();
+    // A FLASH store (0x55) or restore (0x33) confirmed by the same byte; `follow_defaults`
+    // moves the link to the default address and rate on a restore.
+    uint32_t FlashCommand(uint8_t command, bool restore, bool follow_defaults);
+    uint32_t ReadAngleCommand(uint8_t command, uint32_t& value);
 
     uint8_t packet[protocol::PACKET_DATA_SIZE + protocol::REQUEST_OVERHEAD] = {};
 };

@@ -214,3 +214,21 @@ TEST(Interface, ClosedPeerGivesReadAndWriteErrors) {
     EXPECT_LT(MillisecondsSince(start), 500.0);
     EXPECT_EQ(WriteFrom(link, {1, 2, 3}), RESULT_WRITE_ERROR);
 }
+
+TEST(Interface, MemoryStandInReadsInOrderAndRunsOutWithTimeout) {
+    const uint8_t bytes[] = {1, 2, 3, 4, 5};
+    TInterface link;
+    link.OpenMemory(bytes, sizeof bytes);
+    ASSERT_TRUE(link.IsOpen());
+    std::vector<uint8_t> first(2), rest(4, 0);
+    EXPECT_EQ(ReadInto(link, first), RESULT_OK);
+    EXPECT_EQ(first, (std::vector<uint8_t>{1, 2}));
+    auto start = TClock::now();
+    EXPECT_EQ(ReadInto(link, rest), RESULT_READ_TIMEOUT);
+    EXPECT_LT(MillisecondsSince(start), 50.0);
+    EXPECT_EQ(rest, (std::vector<uint8_t>{3, 4, 5, 0}));
+    EXPECT_EQ(WriteFrom(link, {9, 8}), RESULT_OK);
+    EXPECT_EQ(link.MemoryWritten(), (std::vector<uint8_t>{9, 8}));
+    link.Close();
+    EXPECT_EQ(ReadInto(link, first), RESULT_PORT_NOT_OPENED);
+}

@@ -1,0 +1,1296 @@
+#include "Main.h"
+
+#include "ParameterDialogs.h"
+#include "ParameterText.h"
+#include "PointCloudPlottable.h"
+#include "link/ResultCodes.h"
+#include "sensor/AngleText.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStringListModel>
+#include <QStyledItemDelegate>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <cstring>
+#include <qcustomplot.h>
+
+namespace zq455 {
+
+namespace {
+
+constexpr int CONNECT_BAR_HEIGHT = 57;
+constexpr int RANGES_BAR_HEIGHT = 52;
+constexpr int PARAMETERS_WIDTH = 225;
+constexpr int ROW_HEIGHT = 18;
+
+constexpr int DEFAULT_BAUD_INDEX = 7; // "921600"
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+QFont WindowFont() {
+    QFont font;
+    font.setFamilies({"DejaVu Sans", "Liberation Sans", "Arial", "Noto Sans"});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+namespace {
+
+template <typename T> T* Named(T* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int x, int y, int w = -1,
+                  int h = 16) {
+    auto* label = Named(new QLabel(caption, parent), name);
+    if (w < 0)
+        w = label->sizeHint().width();
+    label->setGeometry(x, y, w, h);
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
+    auto* button = Named(new QPushButton(caption, parent), name);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QSpinBox* MakeSpin(QWidget* parent, const char* name, int min, int max, int value, const QRect& geometry) {
+    auto* spin = Named(new QSpinBox(parent), name);
+    spin->setRange(min, max);
+    spin->setValue(value);
+    spin->setGeometry(geometry);
+    return spin;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name) {
+    auto* panel = Named(new QFrame(parent), name);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setLineWidth(1);
+    return panel;
+}
+
+QAction* MakeItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = caption == "-" ? menu->addSeparator() : menu->addAction(caption);
+    action->setObjectName(name);
+    return action;
+}
+
+QTableWidget* MakeGrid(QWidget* parent, const char* name, int name_width, int value_width) {
+    auto* grid = Named(new QTableWidget(0, 2, parent), name);
+    grid->setHorizontalHeaderLabels({"Parameter", "Value"});
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(ROW_HEIGHT);
+    grid->horizontalHeader()->setFixedHeight(ROW_HEIGHT + 2);
+    grid->horizontalHeader()->setSectionsClickable(false);
+    grid->horizontalHeader()->setHighlightSections(false);
+    grid->setColumnWidth(0, name_width);
+    grid->setColumnWidth(1, value_width);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    grid->setWordWrap(false);
+    return grid;
+}
+
+QCustomPlot* MakeChart(QWidget* parent, const char* name) {
+    auto* chart = Named(new QCustomPlot(parent), name);
+    chart->plotLayout()->insertRow(0);
+    auto* title = new QCPTextElement(chart, "Oscilloscope", QFont(WindowFont().family(), 9, QFont::Bold));
+    chart->plotLayout()->addElement(0, 0, title);
+    chart->legend->setVisible(false);
+    QFont tick = WindowFont();
+    chart->xAxis->setTickLabelFont(tick);
+    chart->yAxis->setTickLabelFont(tick);
+    return chart;
+}
+
+// Point series carry a colour per point and may grow large (an accumulating profile, the
+// calibration centres), so they stamp their points into an image.
+TPointCloudPlottable* AddPointSeries(QCustomPlot* chart, const char* name, int diameter) {
+    auto* series = new TPointCloudPlottable(chart->xAxis, chart->yAxis, diameter);
+    series->setObjectName(name);
+    series->setName(name);
+    return series;
+}
+
+QCPGraph* AddLineSeries(QCustomPlot* chart, const char* name, const QColor& colour, int width) {
+    QCPGraph* graph = chart->addGraph();
+    graph->setObjectName(name);
+    graph->setName(name);
+    graph->setPen(QPen(colour, width));
+    return graph;
+}
+
+// The user editor's Value cell while it is current: a drop-down of the row's pick list, or
+// the row's text with an edit button that opens its dialog.
+class TEditButtonCell : public QWidget {
+public:
+    explicit TEditButtonCell(QWidget* parent) : QWidget(parent) {
+        setAutoFillBackground(true);
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(2, 0, 0, 0);
+        layout->setSpacing(0);
+        Value = new QLabel(this);
+        Button = Named(new QToolButton(this), "EditButton");
+        Button->setText("...");
+        Button->setFixedWidth(ROW_HEIGHT);
+        layout->addWidget(Value, 1);
+        layout->addWidget(Button);
+    }
+    QLabel* Value;
+    QToolButton* Button;
+};
+
+class TUserValueDelegate : public QStyledItemDelegate {
+public:
+    TUserValueDelegate(TForm_Main* form, const std::vector<QStringListModel*>& lists)
+        : QStyledItemDelegate(form), Form(form), Lists(lists) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override {
+        const unsigned i = static_cast<unsigned>(index.row());
+        if (index.column() != 1 || i >= USER_COUNT)
+            return nullptr;
+        switch (UserRow(i).style) {
+        case TEditStyle::PICK_LIST: {
+            auto* combo = Named(new QComboBox(parent), "PickList");
+            combo->setModel(Lists[i]);
+            combo->setMaxVisibleItems(12);
+            connect(combo, &QComboBox::activated, this, [this, combo] {
+                emit const_cast<TUserValueDelegate*>(this)->commitData(combo);
+                Form->Accept_User_Parameter();
+            });
+            return combo;
+        }
+        case TEditStyle::BUTTON: {
+            auto* cell = new TEditButtonCell(parent);
+            connect(cell->Button, &QToolButton::clicked, Form,
+                    [form = Form] { form->ValueListEditor_User_ParametersEditButtonClick(); });
+            return cell;
+        }
+        case TEditStyle::NONE:
+            break;
+        }
+        return nullptr;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        const QString text = index.data().toString();
+        if (auto* combo = qobject_cast<QComboBox*>(editor)) {
+            QSignalBlocker block(combo);
+            combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly));
+        } else if (auto* cell = dynamic_cast<TEditButtonCell*>(editor)) {
+            cell->Value->setText(text);
+        }
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+        if (auto* combo = qobject_cast<QComboBox*>(editor))
+            if (combo->currentIndex() >= 0)
+                model->setData(index, combo->currentText());
+    }
+
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex&) const override {
+        editor->setGeometry(option.rect);
+    }
+
+private:
+    TForm_Main* Form;
+    const std::vector<QStringListModel*>& Lists;
+};
+
+// The factory editor's typed value: at most 5 characters. Every change reaches the cell at
+// once, so the row's text is what the engineer has typed so far.
+class TFactoryValueDelegate : public QStyledItemDelegate {
+public:
+    explicit TFactoryValueDelegate(TForm_Main* form) : QStyledItemDelegate(form), Form(form) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override {
+        if (index.column() != 1)
+            return nullptr;
+        auto* edit = Named(new QLineEdit(parent), "FactoryEdit");
+        edit->setMaxLength(5);
+        edit->setFrame(false);
+        edit->installEventFilter(Form);
+        connect(edit, &QLineEdit::textEdited, this,
+                [this, edit] { emit const_cast<TFactoryValueDelegate*>(this)->commitData(edit); });
+        return edit;
+    }
+
+    // The cell follows the editor while typing; writing it back would move the cursor.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        auto* edit = qobject_cast<QLineEdit*>(editor);
+        if (edit && edit->text() != index.data().toString())
+            edit->setText(index.data().toString());
+    }
+
+private:
+    TForm_Main* Form;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Paint box and file dialog
+
+TPaintBox::TPaintBox(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TPaintBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (OnPaint)
+        OnPaint(painter);
+    else
+        painter.fillRect(rect(), Qt::black);
+}
+
+void TPaintBox::mousePressEvent(QMouseEvent* event) {
+    if (OnMouseDown)
+        OnMouseDown(event->button(), event->position().toPoint().x(), event->position().toPoint().y());
+}
+
+void TPaintBox::mouseMoveEvent(QMouseEvent* event) {
+    if (OnMouseMove)
+        OnMouseMove(event->position().toPoint().x(), event->position().toPoint().y());
+}
+
+void TPaintBox::mouseReleaseEvent(QMouseEvent* event) {
+    if (OnMouseUp)
+        OnMouseUp(event->button(), event->position().toPoint().x(), event->position().toPoint().y());
+}
+
+bool TFileDialog::Execute() {
+    if (Run)
+        return Run(*this);
+    // "All files(*.*)|*.*|Data files(*.dtf)|*.dtf" -> "All files(*.*)", "Data files(*.dtf)"
+    const QStringList parts = Filter.split('|');
+    QStringList filters;
+    for (int k = 0; k + 1 < parts.size(); k += 2)
+        filters << QString("%1 (%2)").arg(parts[k], QString(parts[k + 1]).replace(';', ' '));
+    QFileDialog dialog(Owner, QString(), InitialDir);
+    dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    if (FilterIndex >= 1 && FilterIndex <= filters.size())
+        dialog.selectNameFilter(filters[FilterIndex - 1]);
+    dialog.setDefaultSuffix(DefaultExt);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    FileName = dialog.selectedFiles().first();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(parent) {
+    setObjectName("Form_Main");
+    setWindowTitle("ZQ455 Setup program.");
+    setFont(WindowFont());
+    setFixedWidth(WINDOW_WIDTH);
+    setMaximumHeight(MAX_HEIGHT);
+    resize(WINDOW_WIDTH, MAX_HEIGHT);
+    ShowModal = [this](QDialog& dialog) { return DefaultShowModal(dialog); };
+
+    BuildConnectBar();
+    BuildRangesBar();
+    Panel_Middle = Named(new QWidget(this), "Panel_Middle");
+    BuildParameterPanel();
+    BuildMeasurePanel();
+    BuildInterfacePages();
+    BuildMenus();
+    BuildTimers();
+    OpenDialogData = std::make_unique<TFileDialog>(this, false);
+    SaveDialogData = std::make_unique<TFileDialog>(this, true);
+    SaveDialogData->Filter = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
+    AlignPanels();
+
+    Sensor = std::make_unique<TZQ455Interface>();
+    Motor = std::make_unique<TMotorInterface>();
+
+    FormCreate();
+    if (options.service) {
+        PageControl_Parameters->setTabVisible(PageControl_Parameters->indexOf(TabSheet_Factory_Parameters),
+                                              true);
+        PageControl_Interface->setTabVisible(PageControl_Interface->indexOf(TabSheet_Calibration), true);
+    }
+}
+
+TForm_Main::~TForm_Main() {
+    FormClose();
+}
+
+void TForm_Main::CreateDialogs() {
+    Form_Exposure = new TForm_Exposure(this);
+    Form_Ext_Sig = new TForm_Ext_Sig(this);
+    Form_Exposure_Delay = new TForm_Exposure_Delay(this);
+    for (QDialog* dialog : std::initializer_list<QDialog*>{Form_Exposure, Form_Ext_Sig, Form_Exposure_Delay})
+        dialog->setFont(WindowFont());
+}
+
+int TForm_Main::DefaultShowModal(QDialog& dialog) {
+    return dialog.exec();
+}
+
+void TForm_Main::BuildConnectBar() {
+    Panel_Connect = MakePanel(this, "Panel_Connect");
+    Label_Connect_Baud = MakeLabel(Panel_Connect, "Label_Connect_Baud", "Baud rate:", 10, 8);
+    ComboBox_Connect_Baud = Named(new QComboBox(Panel_Connect), "ComboBox_Connect_Baud");
+    for (const TBaudCode& entry : BAUD_CODES)
+        ComboBox_Connect_Baud->addItem(QString::number(entry.baud));
+    ComboBox_Connect_Baud->setGeometry(10, 25, 97, 22);
+    Label_Connect_NetAddress =
+        MakeLabel(Panel_Connect, "Label_Connect_NetAddress", "Net number of device:", 122, 8);
+    ComboBox_Connect_NetAddress = Named(new QComboBox(Panel_Connect), "ComboBox_Connect_NetAddress");
+    ComboBox_Connect_NetAddress->setGeometry(122, 25, 121, 22);
+    ComboBox_Connect_NetAddress->setMaxVisibleItems(16);
+    Button_Connect = MakeButton(Panel_Connect, "Button_Connect", "Connect", QRect(262, 16, 105, 28));
+    Button_Get_Result =
+        MakeButton(Panel_Connect, "Button_Get_Result", "Start Measure", QRect(382, 16, 105, 28));
+    Button_Get_Video = MakeButton(Panel_Connect, "Button_Get_Video", "Get BITMAP", QRect(502, 16, 105, 28));
+    connect(Button_Connect, &QPushButton::clicked, this, [this] { Button_ConnectClick(); });
+    connect(Button_Get_Result, &QPushButton::clicked, this, [this] { Button_Get_ResultClick(); });
+}
+
+void TForm_Main::BuildRangesBar() {
+    Panel_Ranges = MakePanel(this, "Panel_Ranges");
+    struct TCaption {
+        QLabel** caption;
+        const char* caption_name;
+        const char* text;
+        QLabel** value;
+        const char* value_name;
+        const char* none;
+    };
+    const TCaption captions[] = {
+        {&Label_Ranges_Model, "Label_Ranges_Model", "Model:", &Label_Ranges_Model_Value,
+         "Label_Ranges_Model_Value", "none"},
+        {&Label_Ranges_Serial, "Label_Ranges_Serial", "Serial number:", &Label_Ranges_Serial_Value,
+         "Label_Ranges_Serial_Value", "none"},
+        {&Label_Ranges_Base, "Label_Ranges_Base", "Base distance:", &Label_Ranges_Base_Value,
+         "Label_Ranges_Base_Value", "none mm"},
+        {&Label_Ranges_RangeZ, "Label_Ranges_RangeZ", "Measuring range Z:", &Label_Ranges_RangeZ_Value,
+         "Label_Ranges_RangeZ_Value", "none mm"},
+        {&Label_Ranges_RangeXs, "Label_Ranges_RangeXs", "Measuring range Xsmr:", &Label_Ranges_RangeXs_Value,
+         "Label_Ranges_RangeXs_Value", "none mm"},
+        {&Label_Ranges_RangeXe, "Label_Ranges_RangeXe", "Measuring range Xemr:", &Label_Ranges_RangeXe_Value,
+         "Label_Ranges_RangeXe_Value", "none mm"},
+    };
+    // Three columns of two: model and serial, base and Z range, the two X ranges.
+    for (int k = 0; k < 6; ++k) {
+        const int x = 10 + (k / 2) * 290;
+        const int y = 8 + (k % 2) * 19;
+        *captions[k].caption = MakeLabel(Panel_Ranges, captions[k].caption_name, captions[k].text, x, y, 140);
+        *captions[k].value =
+            MakeLabel(Panel_Ranges, captions[k].value_name, captions[k].none, x + 142, y, 130);
+    }
+}
+
+void TForm_Main::BuildParameterPanel() {
+    Panel_Parameters = Named(new QFrame(Panel_Middle), "Panel_Parameters");
+    PageControl_Parameters = Named(new QTabWidget(Panel_Parameters), "PageControl_Parameters");
+
+    TabSheet_User_Parameters = Named(new QWidget, "TabSheet_User_Parameters");
+    ValueListEditor_User_Parameters =
+        MakeGrid(TabSheet_User_Parameters, "ValueListEditor_User_Parameters", 120, 93);
+    ValueListEditor_User_Parameters->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Pick_Lists.assign(USER_COUNT, nullptr);
+    for (unsigned i = 0; i < USER_COUNT; ++i) {
+        if (UserRow(i).style != TEditStyle::PICK_LIST)
+            continue;
+        QStringList items;
+        for (const std::string& item : PickListItems(i))
+            items << Text(item);
+        Pick_Lists[i] = new QStringListModel(items, this);
+    }
+    ValueListEditor_User_Parameters->setItemDelegateForColumn(1, new TUserValueDelegate(this, Pick_Lists));
+    Panel_Angle_Freq = MakePanel(TabSheet_User_Parameters, "Panel_Angle_Freq");
+    Panel_Angle = Named(new QLabel(Panel_Angle_Freq), "Panel_Angle");
+    Panel_Angle->setAlignment(Qt::AlignCenter);
+    Panel_Freq = Named(new QLabel("Freq.:", Panel_Angle_Freq), "Panel_Freq");
+    Panel_Freq->setAlignment(Qt::AlignCenter);
+    Panel_Angle_Freq->setFixedHeight(55);
+    auto* angle_layout = new QVBoxLayout(Panel_Angle_Freq);
+    angle_layout->setContentsMargins(2, 4, 2, 4);
+    angle_layout->addWidget(Panel_Angle);
+    angle_layout->addWidget(Panel_Freq);
+    auto* user_layout = new QVBoxLayout(TabSheet_User_Parameters);
+    user_layout->setContentsMargins(0, 0, 0, 0);
+    user_layout->setSpacing(0);
+    user_layout->addWidget(ValueListEditor_User_Parameters, 1);
+    user_layout->addWidget(Panel_Angle_Freq);
+    PageControl_Parameters->addTab(TabSheet_User_Parameters, "USER");
+
+    TabSheet_Factory_Parameters = Named(new QWidget, "TabSheet_Factory_Parameters");
+    ValueListEditor_Factory_Parameters =
+        MakeGrid(TabSheet_Factory_Parameters, "ValueListEditor_Factory_Parameters", 135, 78);
+    ValueListEditor_Factory_Parameters->setEditTriggers(
+        QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
+        QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    ValueListEditor_Factory_Parameters->setItemDelegateForColumn(1, new TFactoryValueDelegate(this));
+    auto* factory_layout = new QVBoxLayout(TabSheet_Factory_Parameters);
+    factory_layout->setContentsMargins(0, 0, 0, 0);
+    factory_layout->addWidget(ValueListEditor_Factory_Parameters);
+    PageControl_Parameters->addTab(TabSheet_Factory_Parameters, "FACTORY");
+
+    for (QTableWidget* grid : {ValueListEditor_User_Parameters, ValueListEditor_Factory_Parameters}) {
+        grid->installEventFilter(this);
+        grid->viewport()->installEventFilter(this);
+    }
+    connect(ValueListEditor_User_Parameters, &QTableWidget::currentCellChanged, this,
+            [this](int row, int, int previous_row, int) {
+                if (row >= 0 && row != previous_row)
+                    ValueListEditor_User_ParametersSelectCell(row);
+                OpenValueEditor(ValueListEditor_User_Parameters, row, previous_row);
+            });
+    connect(ValueListEditor_Factory_Parameters, &QTableWidget::currentCellChanged, this,
+            [this](int row, int, int previous_row, int) {
+                if (row >= 0 && row != previous_row)
+                    ValueListEditor_Factory_ParametersSelectCell(row);
+            });
+    connect(ValueListEditor_User_Parameters, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ValueListEditor_User_ParametersContextPopup(pos); });
+    connect(ValueListEditor_Factory_Parameters, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ValueListEditor_Factory_ParametersContextPopup(pos); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        // Leaving an editor for another control of this window; not another window taking
+        // the focus (a message box must not accept the row once more).
+        if (!old || !now || now->window() != this)
+            return;
+        if (IsInside(old, ValueListEditor_User_Parameters) && !IsInside(now, ValueListEditor_User_Parameters))
+            ValueListEditor_User_ParametersExit();
+        if (IsInside(old, ValueListEditor_Factory_Parameters) &&
+            !IsInside(now, ValueListEditor_Factory_Parameters))
+            ValueListEditor_Factory_ParametersExit();
+    });
+}
+
+void TForm_Main::BuildMeasurePanel() {
+    Panel1 = MakePanel(Panel_Middle, "Panel1");
+    CheckBoxReverse = Named(new QCheckBox("Axis Reverse", Panel1), "CheckBoxReverse");
+    CheckBoxReverse->setGeometry(12, 22, 110, 20);
+    Label_Level = MakeLabel(Panel1, "Label_Level", "Level, um.", 140, 5);
+    CSpinEditLevel = MakeSpin(Panel1, "CSpinEditLevel", 0, 100000, 0, QRect(140, 22, 90, 22));
+    Label_dX = MakeLabel(Panel1, "Label_dX", "dX, mm.", 250, 5);
+    CSpinEdit1 = MakeSpin(Panel1, "CSpinEdit1", 1, 30, 1, QRect(250, 22, 70, 22));
+    CheckBoxAuto = Named(new QCheckBox("Auto", Panel1), "CheckBoxAuto");
+    CheckBoxAuto->setGeometry(342, 22, 60, 20);
+    Label_X0 = MakeLabel(Panel1, "Label_X0", "X0, mm.", 414, 5);
+    CSpinEditX = MakeSpin(Panel1, "CSpinEditX", -100, 100, 0, QRect(414, 22, 70, 22));
+}
+
+void TForm_Main::BuildInterfacePages() {
+    PageControl_Interface = Named(new QTabWidget(Panel_Middle), "PageControl_Interface");
+
+    TabSheet_Result = Named(new QWidget, "TabSheet_Result");
+    Chart_Result_Oscilloscope = MakeChart(TabSheet_Result, "Chart_Result_Oscilloscope");
+    Chart_Result_Oscilloscope->xAxis->setRange(-40, 40);
+    Chart_Result_Oscilloscope->yAxis->setRange(0, 110);
+    Series_Result_Oscilloscope = AddPointSeries(Chart_Result_Oscilloscope, "Series_Result_Oscilloscope", 2);
+    Series1 = AddLineSeries(Chart_Result_Oscilloscope, "Series1", QColor(255, 0, 0), 3);
+    Series2 = AddLineSeries(Chart_Result_Oscilloscope, "Series2", QColor(255, 255, 255), 3);
+    Series_Filtr_Noise_Up =
+        AddLineSeries(Chart_Result_Oscilloscope, "Series_Filtr_Noise_Up", QColor(255, 255, 0), 1);
+    Series_Filtr_Noise_Down =
+        AddLineSeries(Chart_Result_Oscilloscope, "Series_Filtr_Noise_Down", QColor(0, 0, 255), 1);
+    Chart_Result_Oscilloscope->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* result_layout = new QVBoxLayout(TabSheet_Result);
+    result_layout->setContentsMargins(0, 0, 0, 0);
+    result_layout->addWidget(Chart_Result_Oscilloscope);
+    PageControl_Interface->addTab(TabSheet_Result, "RESULT");
+
+    TabSheet_Video = Named(new QWidget, "TabSheet_Video");
+    PaintBox_BitMap = Named(new TPaintBox(TabSheet_Video), "PaintBox_BitMap");
+    PageControl_Interface->addTab(TabSheet_Video, "VIDEO");
+
+    TabSheet_Calibration = Named(new QWidget, "TabSheet_Calibration");
+    BuildCalibrationPanel();
+    PageControl_Interface->addTab(TabSheet_Calibration, "CALIBRATION");
+
+    connect(PageControl_Interface, &QTabWidget::currentChanged, this, [this](int index) {
+        QWidget* page = PageControl_Interface->widget(index);
+        if (page == TabSheet_Result)
+            TabSheet_ResultShow();
+        else if (page == TabSheet_Video)
+            TabSheet_VideoShow();
+        else if (page == TabSheet_Calibration)
+            TabSheet_CalibrationShow();
+    });
+}
+
+void TForm_Main::BuildCalibrationPanel() {
+    Chart_Calibr_Oscilloscope = MakeChart(TabSheet_Calibration, "Chart_Calibr_Oscilloscope");
+    Chart_Calibr_Oscilloscope->xAxis->setRange(0, 640);
+    Chart_Calibr_Oscilloscope->yAxis->setRange(0, 5200);
+    Series_Calibr_Oscilloscope = AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope", 3);
+    Series_Calibr_Oscilloscope1 = AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope1", 3);
+
+    Panel_Motor = MakePanel(TabSheet_Calibration, "Panel_Motor");
+    Panel_Motor->setFixedWidth(151);
+    auto* layout = new QHBoxLayout(TabSheet_Calibration);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Chart_Calibr_Oscilloscope, 1);
+    layout->addWidget(Panel_Motor);
+
+    // One column of controls, 23 pixels apart; a label sits left of its edit.
+    QWidget* p = Panel_Motor;
+    int y = 4;
+    const int w = 139;
+    auto full = [&](const char* name, const char* caption) {
+        QPushButton* button = MakeButton(p, name, caption, QRect(6, y, w, 22));
+        y += 24;
+        return button;
+    };
+    auto labelled_spin = [&](QLabel*& label, const char* label_name, const char* caption, const char* name,
+                             int min, int max, int value) {
+        label = MakeLabel(p, label_name, caption, 6, y + 3, 66);
+        QSpinBox* spin = MakeSpin(p, name, min, max, value, QRect(72, y, w - 66, 22));
+        y += 24;
+        return spin;
+    };
+    auto labelled_edit = [&](QLabel*& label, const char* label_name, const char* caption, const char* name,
+                             const char* text) {
+        label = MakeLabel(p, label_name, caption, 6, y + 3, 66);
+        auto* edit = Named(new QLineEdit(text, p), name);
+        edit->setGeometry(72, y, w - 66, 22);
+        y += 24;
+        return edit;
+    };
+    Button_Motor_Connect = full("Button_Motor_Connect", "Connect");
+    Button_Motor_Init = full("Button_Motor_Init", "Motor Init");
+    SpinEdit_Motor_Move_Steps = labelled_spin(Label_Motor_Move, "Label_Motor_Move",
+                                              "Move, step:", "SpinEdit_Motor_Move_Steps", 1, 60000, 3200);
+    Button_Motor_Forward = full("Button_Motor_Forward", "Motor Forward");
+    Button_Motor_Backward = full("Button_Motor_Backward", "Motor Backward");
+    SpinEdit_Motor_Move_Start = labelled_spin(Label_Motor_Start, "Label_Motor_Start",
+                                              "Begin, um:", "SpinEdit_Motor_Move_Start", 10, 360000, 22000);
+    Button_Calibration = full("Button_Calibration", "Start Calibration");
+    y += 2;
+    Button_Calibr_Save_File = full("Button_Calibr_Save_File", "Save to file");
+    Button_Calibr_Load_File = full("Button_Calibr_Load_File", "Load from file");
+    y += 2;
+    Edit_X_Left = labelled_edit(Label_X_Left, "Label_X_Left", "X left:", "Edit_X_Left", "0");
+    Edit_X_Right = labelled_edit(Label_X_Right, "Label_X_Right", "X right:", "Edit_X_Right", "0");
+    Edit_ZERO_Left = labelled_edit(Label_ZERO_Left, "Label_ZERO_Left", "Zero left:", "Edit_ZERO_Left", "310");
+    Edit_ZERO_Right =
+        labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "Zero right:", "Edit_ZERO_Right", "340");
+    Button_Calibr_Calculate = full("Button_Calibr_Calculate", "Calculate");
+    CSpinEdit_Calibr_Ind_Step = labelled_spin(Label_Calibr_Ind_Step, "Label_Calibr_Ind_Step",
+                                              "Step index:", "CSpinEdit_Calibr_Ind_Step", 0, 1000, 0);
+    CSpinEdit_Calibr_Ind_Data = labelled_spin(Label_Calibr_Ind_Data, "Label_Calibr_Ind_Data",
+                                              "Data index:", "CSpinEdit_Calibr_Ind_Data", 0, 1000, 0);
+    Button_Calibr_Rst_Pnt = full("Button_Calibr_Rst_Pnt", "Reset Point");
+    y += 2;
+    Button_TABLE_Trans = full("Button_TABLE_Trans", "Transmitt table");
+    Button_TABLE_Save = full("Button_TABLE_Save", "Save table");
+}
+
+void TForm_Main::BuildMenus() {
+    PopupMenu_User_Parameters = Named(new QMenu(this), "PopupMenu_User_Parameters");
+    QMenu* m = PopupMenu_User_Parameters;
+    Read_User_Parameter = MakeItem(m, "Read_User_Parameter", "Read");
+    Load_User_Parameter = MakeItem(m, "Load_User_Parameter", "Load");
+    Separator_User_Parameters_0 = MakeItem(m, "Separator_User_Parameters_0", "-");
+    Read_User_Parameters = MakeItem(m, "Read_User_Parameters", "Read All");
+    Load_User_Parameters = MakeItem(m, "Load_User_Parameters", "Load All");
+    Separator_User_Parameters_1 = MakeItem(m, "Separator_User_Parameters_1", "-");
+    Write_User_Parameters = MakeItem(m, "Write_User_Parameters", "Write to FLASH");
+    Restore_User_Parameters = MakeItem(m, "Restore_User_Parameters", "Restore default");
+    Separator_User_Parameters_2 = MakeItem(m, "Separator_User_Parameters_2", "-");
+    Rotate_System = MakeItem(m, "Rotate_System", "Rotate system");
+    Write_Angle = MakeItem(m, "Write_Angle", "Write angle to FLASH");
+    Restore_Angle = MakeItem(m, "Restore_Angle", "Restore angle default");
+
+    PopupMenu_Factory_Parameters = Named(new QMenu(this), "PopupMenu_Factory_Parameters");
+    m = PopupMenu_Factory_Parameters;
+    Read_Factory_Parameters = MakeItem(m, "Read_Factory_Parameters", "Read");
+    Load_Factory_Parameters = MakeItem(m, "Load_Factory_Parameters", "Load");
+    Separator_Factory_Parameters_0 = MakeItem(m, "Separator_Factory_Parameters_0", "-");
+    Write_Factory_Parameters = MakeItem(m, "Write_Factory_Parameters", "Write to FLASH");
+    Reastore_Factory_Parameters = MakeItem(m, "Reastore_Factory_Parameters", "Restore default");
+
+    PopupMenu_Save_Data = Named(new QMenu(this), "PopupMenu_Save_Data");
+    m = PopupMenu_Save_Data;
+    MenuItem4 = MakeItem(m, "MenuItem4", "Save to file");
+    MenuItem5 = MakeItem(m, "MenuItem5", "Clear");
+    N1 = MakeItem(m, "N1", "-");
+    Collect1 = MakeItem(m, "Collect1", "Collect");
+    Collect1->setCheckable(true);
+    connect(Chart_Result_Oscilloscope, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu_Save_Data->popup(Chart_Result_Oscilloscope->mapToGlobal(pos));
+    });
+
+    const std::pair<QAction*, void (TForm_Main::*)()> handlers[] = {
+        {Read_User_Parameter, &TForm_Main::Read_User_ParameterClick},
+        {Load_User_Parameter, &TForm_Main::Load_User_ParameterClick},
+        {Read_User_Parameters, &TForm_Main::Read_User_ParametersClick},
+        {Load_User_Parameters, &TForm_Main::Load_User_ParametersClick},
+        {Write_User_Parameters, &TForm_Main::Write_User_ParametersClick},
+        {Restore_User_Parameters, &TForm_Main::Restore_User_ParametersClick},
+        {Rotate_System, &TForm_Main::Rotate_SystemClick},
+        {Write_Angle, &TForm_Main::Write_AngleClick},
+        {Restore_Angle, &TForm_Main::Restore_AngleClick},
+        {Read_Factory_Parameters, &TForm_Main::Read_Factory_ParametersClick},
+        {Load_Factory_Parameters, &TForm_Main::Load_Factory_ParametersClick},
+        {Write_Factory_Parameters, &TForm_Main::Write_Factory_ParametersClick},
+        {Reastore_Factory_Parameters, &TForm_Main::Reastore_Factory_ParametersClick},
+    };
+    for (const auto& [action, handler] : handlers)
+        connect(action, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); });
+}
+
+void TForm_Main::BuildTimers() {
+    struct TTimerSpec {
+        QTimer** timer;
+        const char* name;
+        int interval;
+    };
+    const TTimerSpec timers[] = {
+        {&Timer_Resize, "Timer_Resize", 1},     {&Timer_Result, "Timer_Result", 10},
+        {&Timer_Repaint, "Timer_Repaint", 100}, {&Timer_Motor, "Timer_Motor", 1},
+        {&Timer_Errors, "Timer_Errors", 1000},  {&Timer_Video, "Timer_Video", 1000},
+    };
+    for (const TTimerSpec& spec : timers) {
+        *spec.timer = Named(new QTimer(this), spec.name);
+        (*spec.timer)->setInterval(spec.interval);
+    }
+    connect(Timer_Resize, &QTimer::timeout, this, [this] { Timer_ResizeTimer(); });
+    connect(Timer_Result, &QTimer::timeout, this, [this] { Timer_ResultTimer(); });
+    connect(Timer_Errors, &QTimer::timeout, this, [this] { Timer_ErrorsTimer(); });
+}
+
+// The panels follow the window's height as aligned panels do: the connect bar at the top,
+// the identity bar at the bottom, the parameter panel between them as high as the room left.
+void TForm_Main::AlignPanels() {
+    const int h = height();
+    Panel_Connect->setGeometry(0, 0, WINDOW_WIDTH, CONNECT_BAR_HEIGHT);
+    const int middle = std::max(0, h - CONNECT_BAR_HEIGHT - RANGES_BAR_HEIGHT);
+    Panel_Ranges->setGeometry(0, CONNECT_BAR_HEIGHT + middle, WINDOW_WIDTH, RANGES_BAR_HEIGHT);
+    Panel_Middle->setGeometry(0, CONNECT_BAR_HEIGHT, WINDOW_WIDTH, middle);
+    Panel_Parameters->setGeometry(0, 0, PARAMETERS_WIDTH, middle);
+    // The pages keep their full-height size; while the window is short the middle area clips them.
+    const int full = MAX_HEIGHT - CONNECT_BAR_HEIGHT - RANGES_BAR_HEIGHT;
+    const int right = WINDOW_WIDTH - PARAMETERS_WIDTH;
+    PageControl_Parameters->setGeometry(0, 0, PARAMETERS_WIDTH, full);
+    Panel1->setGeometry(PARAMETERS_WIDTH, 0, right, CONNECT_BAR_HEIGHT);
+    PageControl_Interface->setGeometry(PARAMETERS_WIDTH, CONNECT_BAR_HEIGHT, right,
+                                       full - CONNECT_BAR_HEIGHT);
+}
+
+void TForm_Main::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    AlignPanels();
+    FormResize();
+}
+
+void TForm_Main::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+bool TForm_Main::IsInside(QWidget* widget, QWidget* container) const {
+    for (QWidget* w = widget; w; w = w->parentWidget())
+        if (w == container)
+            return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frame: creation, height, pages, close
+
+int TForm_Main::MinHeight() const {
+    return minimumHeight();
+}
+
+void TForm_Main::SetMinHeight(int height) {
+    setMinimumHeight(height);
+    FormResize();
+}
+
+void TForm_Main::FormResize() {
+    if (height() != minimumHeight())
+        resize(WINDOW_WIDTH, minimumHeight());
+    AlignPanels();
+}
+
+void TForm_Main::FillNetAddressList() {
+    ComboBox_Connect_NetAddress->clear();
+    for (int k = 0; k < 32; ++k)
+        ComboBox_Connect_NetAddress->addItem(QString::number(k));
+    ComboBox_Connect_NetAddress->setCurrentIndex(0);
+}
+
+void TForm_Main::ShowAngle() {
+    Panel_Angle->setText(Text(AngleText(System_Angle)));
+}
+
+void TForm_Main::CollapseNow() {
+    Collapsed_Height = static_cast<uint16_t>(height() - Panel_Parameters->height());
+    SetMinHeight(Collapsed_Height);
+}
+
+void TForm_Main::FormCreate() {
+    FillNetAddressList();
+    ComboBox_Connect_Baud->setCurrentIndex(DEFAULT_BAUD_INDEX);
+    CollapseNow();
+    PaintBox_BitMap->setGeometry(0, 0, FRAME_WIDTH, FRAME_HEIGHT);
+    Timer_Resize->stop();
+    Timer_Result->stop();
+    Timer_Motor->stop();
+    User_Row = 0;
+    Factory_Row = 0;
+    Video_Bitmap = std::make_unique<QImage>(FRAME_WIDTH, FRAME_HEIGHT, QImage::Format_Indexed8);
+    QList<QRgb> palette;
+    for (int i = 0; i < 256; ++i)
+        palette << qRgb(i, 0, 0);
+    Video_Bitmap->setColorTable(palette);
+    Video_Bitmap->fill(0);
+    Start_Dir = QDir::currentPath();
+    System_Angle = 0;
+    ShowAngle();
+    Sensor_Result = 0;
+    Button_Get_Result->setEnabled(false);
+    Button_Get_Video->setEnabled(false);
+    Timer_Repaint->stop();
+    Timer_Errors->start();
+    PageControl_Interface->setTabVisible(PageControl_Interface->indexOf(TabSheet_Calibration), false);
+    PageControl_Parameters->setTabVisible(PageControl_Parameters->indexOf(TabSheet_Factory_Parameters),
+                                          false);
+}
+
+void TForm_Main::Timer_ResizeTimer() {
+    const int min = MinHeight();
+    if (IsConnected()) {
+        if (min + RESIZE_STEP <= MAX_HEIGHT) {
+            SetMinHeight(min + RESIZE_STEP);
+        } else {
+            SetMinHeight(MAX_HEIGHT);
+            Timer_Resize->stop();
+        }
+    } else {
+        if (min - RESIZE_STEP >= Collapsed_Height) {
+            SetMinHeight(min - RESIZE_STEP);
+        } else {
+            SetMinHeight(Collapsed_Height);
+            Timer_Resize->stop();
+        }
+    }
+}
+
+bool TForm_Main::IsConnected() const {
+    return Button_Connect->text() != "Connect";
+}
+
+void TForm_Main::TabSheet_ResultShow() {
+    if (!IsConnected())
+        return;
+    Button_Get_Result->setEnabled(true);
+    Button_Get_Video->setEnabled(false);
+    Timer_Repaint->stop();
+}
+
+void TForm_Main::TabSheet_VideoShow() {
+    if (!IsConnected())
+        return;
+    Button_Get_Result->setEnabled(false);
+    Button_Get_Video->setEnabled(true);
+    Timer_Repaint->start();
+}
+
+void TForm_Main::TabSheet_CalibrationShow() {
+    Button_Get_Result->setEnabled(false);
+    Button_Get_Video->setEnabled(false);
+}
+
+void TForm_Main::FormClose() {
+    if (Closed)
+        return;
+    Closed = true;
+    // Nothing may reach the devices once they are gone.
+    for (QTimer* timer : {Timer_Resize, Timer_Result, Timer_Repaint, Timer_Motor, Timer_Errors, Timer_Video})
+        timer->stop();
+    Sensor->Close();
+    Motor->Close();
+    Video_Bitmap.reset();
+    Motor.reset();
+    Sensor.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connection and identity
+
+void TForm_Main::ShowIdentityNone() {
+    Label_Ranges_Model_Value->setText("none");
+    Label_Ranges_Serial_Value->setText("none");
+    for (QLabel* label : {Label_Ranges_Base_Value, Label_Ranges_RangeZ_Value, Label_Ranges_RangeXs_Value,
+                          Label_Ranges_RangeXe_Value})
+        label->setText("none mm");
+}
+
+void TForm_Main::Button_ConnectClick() {
+    if (Button_Connect->text() != "Connect") {
+        Sensor_Result = Sensor->Close();
+        ShowIdentityNone();
+        Button_Connect->setText("Connect");
+        ComboBox_Connect_Baud->setEnabled(true);
+        ComboBox_Connect_NetAddress->setEnabled(true);
+        Timer_Resize->start();
+        Button_Get_Result->setEnabled(false);
+        Button_Get_Video->setEnabled(false);
+        return;
+    }
+
+    // An address list left without a selection (a loaded address above 31) has no number.
+    if (ComboBox_Connect_NetAddress->currentIndex() < 0) {
+        QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE, Text(ConversionMessage("")),
+                        QMessageBox::Ok, this);
+        ShowModal(box);
+        return;
+    }
+    TSensorConnection record;
+    record.mode = LINK_MODE_USB;
+    record.name = SENSOR_USB_DESCRIPTION;
+    record.baud = ComboBox_Connect_Baud->currentText().toUInt();
+    record.address = static_cast<uint8_t>(ComboBox_Connect_NetAddress->currentText().toUInt() & 0xFF);
+
+    const QRect bounds = PaintBox_BitMap->geometry();
+    Video_ROI = {bounds.left(), bounds.top(), bounds.left() + bounds.width(), bounds.top() + bounds.height()};
+    ROI_Dragging = false;
+
+    if ((Sensor_Result = Sensor->Open(record)))
+        return;
+    if ((Sensor_Result = Sensor->ReadIdentity(Device_Identity)))
+        return;
+    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
+        return;
+    if ((Sensor_Result = Sensor->ReadUserParameters(User_Params)))
+        return;
+    uint32_t angle_bits = 0;
+    if ((Sensor_Result = Sensor->ReadAngle(angle_bits)))
+        return;
+    SetAngle(angle_bits);
+
+    Show_Factory_Parameters();
+    Show_User_Parameters();
+
+    const uint16_t* id = Device_Identity;
+    Label_Ranges_Model_Value->setText(QString::number(id[IDENTITY_DEVICE_TYPE]));
+    Label_Ranges_Serial_Value->setText(
+        QString::number(static_cast<uint32_t>(id[IDENTITY_SERIAL_HI]) * 65536u + id[IDENTITY_SERIAL_LO]));
+    Label_Ranges_Base_Value->setText(QString::number(id[IDENTITY_BASE_DISTANCE]) + " mm");
+    Label_Ranges_RangeZ_Value->setText(QString::number(id[IDENTITY_RANGE_Z]) + " mm");
+    Label_Ranges_RangeXs_Value->setText(QString::number(id[IDENTITY_RANGE_XSMR]) + " mm");
+    Label_Ranges_RangeXe_Value->setText(QString::number(id[IDENTITY_RANGE_XEMR]) + " mm");
+
+    const double z = id[IDENTITY_RANGE_Z];
+    const double x = id[IDENTITY_RANGE_XEMR];
+    Chart_Result_Oscilloscope->yAxis->setRange(0, z + z * 0.05);
+    Chart_Result_Oscilloscope->xAxis->setRange(-(x + x * 0.05) * 0.5, (x + x * 0.05) * 0.5);
+    Chart_Result_Oscilloscope->replot();
+
+    Button_Connect->setText("Disconnect");
+    ComboBox_Connect_Baud->setEnabled(false);
+    ComboBox_Connect_NetAddress->setEnabled(false);
+    Button_Get_Result->setEnabled(true);
+    Timer_Resize->start();
+    PageControl_Interface->setEnabled(true);
+    PageControl_Interface->setCurrentWidget(TabSheet_Result);
+
+    Video_ROI = RoiFromParameters(User_Params[USER_ROI_LEFT_WIDTH], User_Params[USER_ROI_TOP_HEIGHT]);
+    Video_Fps =
+        ComputeFrameRate(Video_ROI.right - Video_ROI.left, Video_ROI.bottom - Video_ROI.top, Video_Fps);
+    Panel_Freq->setText(Text(FrameRateText(Video_Fps)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Measuring: the button and the request of each tick. The profile itself is decoded and
+// drawn by the RESULT page.
+
+void TForm_Main::Button_Get_ResultClick() {
+    if (Button_Get_Result->text() == "Start Measure") {
+        Button_Get_Result->setText("Stop Measure");
+        Timer_Result->start();
+        PageControl_Interface->setEnabled(false);
+    } else {
+        Button_Get_Result->setText("Start Measure");
+        Timer_Result->stop();
+        PageControl_Interface->setEnabled(true);
+    }
+}
+
+void TForm_Main::Timer_ResultTimer() {
+    uint8_t status = 0;
+    uint16_t count = 0;
+    Sensor_Result = Sensor->GetResult(status, count, Result_Values.data(), Result_Values.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Error monitor
+
+void TForm_Main::Timer_ErrorsTimer() {
+    Timer_Errors->stop();
+    const uint32_t code = Sensor_Result;
+    if (code >= 1 && code <= RESULT_LAST_CODE) {
+        FillNetAddressList();
+        CollapseNow();
+        Timer_Resize->stop();
+        Timer_Result->stop();
+        Timer_Motor->stop();
+        Factory_Row = 0;
+        User_Row = 0;
+        System_Angle = 0;
+        ShowAngle();
+        ShowIdentityNone();
+        ComboBox_Connect_Baud->setEnabled(true);
+        ComboBox_Connect_NetAddress->setEnabled(true);
+        Button_Get_Result->setText("Start Measure");
+        Button_Get_Result->setEnabled(false);
+        Button_Get_Video->setEnabled(false);
+        Button_Connect->setText("Connect");
+        Timer_Repaint->stop();
+        Button_Get_Video->setText("Get BITMAP");
+    }
+    if (code != 0) {
+        QMessageBox box(QMessageBox::Critical, ERROR_BOX_CAPTION, ResultMessage(code), QMessageBox::Ok,
+                        QApplication::activeWindow() ? QApplication::activeWindow() : this);
+        ShowModal(box);
+        Sensor_Result = 0;
+    }
+    if (Timer_Errors && !Closed)
+        Timer_Errors->start();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameter editors
+
+void TForm_Main::Show_User_Parameters() {
+    QTableWidget* grid = ValueListEditor_User_Parameters;
+    if (grid->rowCount() == static_cast<int>(USER_COUNT)) {
+        for (unsigned i = 0; i < USER_COUNT; ++i)
+            grid->item(static_cast<int>(i), 1)->setText(Text(UserValueText(i, User_Params[i])));
+        return;
+    }
+    grid->setRowCount(0);
+    for (unsigned i = 0; i < USER_COUNT; ++i) {
+        const int row = grid->rowCount();
+        grid->insertRow(row);
+        auto* name = new QTableWidgetItem(UserName(i));
+        name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        auto* value = new QTableWidgetItem(Text(UserValueText(i, User_Params[i])));
+        // Never typed into: a value changes by a pick from the list or through a dialog.
+        Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+        if (UserRow(i).style != TEditStyle::NONE)
+            flags |= Qt::ItemIsEditable;
+        value->setFlags(flags);
+        grid->setItem(row, 0, name);
+        grid->setItem(row, 1, value);
+    }
+}
+
+void TForm_Main::Show_Factory_Parameters() {
+    QTableWidget* grid = ValueListEditor_Factory_Parameters;
+    if (grid->rowCount() == static_cast<int>(FACTORY_COUNT)) {
+        for (unsigned i = 0; i < FACTORY_COUNT; ++i)
+            grid->item(static_cast<int>(i), 1)->setText(QString::number(Factory_Params[i]));
+        return;
+    }
+    grid->setRowCount(0);
+    for (unsigned i = 0; i < FACTORY_COUNT; ++i) {
+        const int row = grid->rowCount();
+        grid->insertRow(row);
+        auto* name = new QTableWidgetItem(FactoryName(i));
+        name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        auto* value = new QTableWidgetItem(QString::number(Factory_Params[i]));
+        value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+        grid->setItem(row, 0, name);
+        grid->setItem(row, 1, value);
+    }
+}
+
+void TForm_Main::Accept_User_Parameter() {
+    QTableWidgetItem* item = ValueListEditor_User_Parameters->item(User_Row, 1);
+    if (User_Row >= USER_COUNT || !item)
+        return;
+    uint16_t& v = User_Params[User_Row];
+    if (UserRowRewritesCell(User_Row)) {
+        item->setText(QString::number(v));
+        return;
+    }
+    v = UserValueFromText(User_Row, item->text().toStdString(), v);
+}
+
+void TForm_Main::Accept_Factory_Parameter() {
+    QTableWidgetItem* item = ValueListEditor_Factory_Parameters->item(Factory_Row, 1);
+    if (Factory_Row >= FACTORY_COUNT || !item || Accepting)
+        return;
+    const std::string text = item->text().toStdString();
+    bool out_of_range = false;
+    if (const std::optional<uint16_t> value = FactoryValueFromText(text, out_of_range)) {
+        Factory_Params[Factory_Row] = *value;
+        return;
+    }
+    // The old value stays; the engineer corrects the text.
+    Accepting = true;
+    QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE,
+                    Text(out_of_range ? RangeMessage(text) : ConversionMessage(text)), QMessageBox::Ok, this);
+    ShowModal(box);
+    Accepting = false;
+}
+
+void TForm_Main::OpenValueEditor(QTableWidget* grid, int row, int previous_row) {
+    if (previous_row >= 0 && previous_row != row)
+        grid->closePersistentEditor(grid->item(previous_row, 1));
+    if (row < 0 || row >= grid->rowCount() || row == previous_row)
+        return;
+    if (UserRow(static_cast<unsigned>(row)).style != TEditStyle::NONE)
+        grid->openPersistentEditor(grid->item(row, 1));
+}
+
+void TForm_Main::ValueListEditor_User_ParametersSelectCell(int row) {
+    Accept_User_Parameter();
+    User_Row = static_cast<uint8_t>(row);
+}
+
+void TForm_Main::ValueListEditor_Factory_ParametersSelectCell(int row) {
+    Accept_Factory_Parameter();
+    Factory_Row = static_cast<uint8_t>(row);
+}
+
+void TForm_Main::ValueListEditor_User_ParametersExit() {
+    Accept_User_Parameter();
+}
+void TForm_Main::ValueListEditor_Factory_ParametersExit() {
+    Accept_Factory_Parameter();
+}
+void TForm_Main::ValueListEditor_User_ParametersKeyPress() {
+    Accept_User_Parameter();
+}
+void TForm_Main::ValueListEditor_Factory_ParametersKeyPress() {
+    Accept_Factory_Parameter();
+}
+
+void TForm_Main::ValueListEditor_User_ParametersContextPopup(const QPoint& pos) {
+    Accept_User_Parameter();
+    PopupMenu_User_Parameters->popup(ValueListEditor_User_Parameters->viewport()->mapToGlobal(pos));
+}
+
+void TForm_Main::ValueListEditor_Factory_ParametersContextPopup(const QPoint& pos) {
+    Accept_Factory_Parameter();
+    PopupMenu_Factory_Parameters->popup(ValueListEditor_Factory_Parameters->viewport()->mapToGlobal(pos));
+}
+
+bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget)
+        return QWidget::eventFilter(watched, event);
+    const bool user = IsInside(widget, ValueListEditor_User_Parameters);
+    const bool factory = IsInside(widget, ValueListEditor_Factory_Parameters);
+    if (event->type() == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->text().isEmpty()) {
+        // Every typed key first accepts the row as it stands.
+        if (user && widget == ValueListEditor_User_Parameters)
+            ValueListEditor_User_ParametersKeyPress();
+        if (factory &&
+            (widget == ValueListEditor_Factory_Parameters || widget->objectName() == "FactoryEdit"))
+            ValueListEditor_Factory_ParametersKeyPress();
+    }
+    // A right click opens the menu without moving the selection: the menu acts on the row
+    // selected last.
+    if ((user || factory) &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton &&
+        (widget == ValueListEditor_User_Parameters->viewport() ||
+         widget == ValueListEditor_Factory_Parameters->viewport()))
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm_Main::ValueListEditor_User_ParametersEditButtonClick() {
+    uint16_t& v = User_Params[User_Row % USER_COUNT];
+    switch (User_Row) {
+    case USER_EXTERNAL_SIGNALS:
+        if (Form_Ext_Sig) {
+            const TExtSignals preset = ExtSignalsFromValue(v);
+            Form_Ext_Sig->RadioGroupPriority->SetItemIndex(preset.priority);
+            Form_Ext_Sig->RadioGroupStrobeLevel->SetItemIndex(preset.strobe_level);
+            Form_Ext_Sig->RadioGroupExternalSync->SetItemIndex(preset.external_sync);
+            Form_Ext_Sig->Accepted = false;
+            ShowModal(*Form_Ext_Sig);
+            if (Form_Ext_Sig->Accepted)
+                v = ExtSignalsToValue(v, {Form_Ext_Sig->RadioGroupPriority->ItemIndex(),
+                                          Form_Ext_Sig->RadioGroupStrobeLevel->ItemIndex(),
+                                          Form_Ext_Sig->RadioGroupExternalSync->ItemIndex()});
+        }
+        break;
+    case USER_EXPOSURE:
+        if (Form_Exposure) {
+            Form_Exposure->Accepted = false;
+            Form_Exposure->CheckBox_bit_Auto_Exposure->setChecked(ExposureAutoFromValue(v));
+            Form_Exposure->Edit_Exposure_Value->setText(QString::number(ExposureUsFromValue(v)));
+            ShowModal(*Form_Exposure);
+            if (Form_Exposure->Accepted)
+                v = ExposureToValue(v, Form_Exposure->CheckBox_bit_Auto_Exposure->isChecked(),
+                                    Form_Exposure->Edit_Exposure_Value->text().toUInt());
+        }
+        break;
+    case USER_EXTERNAL_DELAY:
+        if (Form_Exposure_Delay) {
+            Form_Exposure_Delay->Accepted = false;
+            Form_Exposure_Delay->Edit_Exposure_Value->setText(QString::number(DelayUsFromValue(v)));
+            ShowModal(*Form_Exposure_Delay);
+            if (Form_Exposure_Delay->Accepted)
+                v = DelayToValue(Form_Exposure_Delay->Edit_Exposure_Value->text().toUInt());
+        }
+        break;
+    default:
+        break;
+    }
+    Show_User_Parameters();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameter menus. Each call's code goes to Sensor_Result; the first failure ends the command
+// and leaves the editor and the connect bar as they were.
+
+void TForm_Main::FollowLinkSettings() {
+    const uint16_t address = User_Params[USER_NETWORK_ADDRESS];
+    ComboBox_Connect_NetAddress->setCurrentIndex(address < ComboBox_Connect_NetAddress->count() ? address
+                                                                                                : -1);
+    for (int k = 0; k < 8; ++k)
+        if (BAUD_CODES[k].code == User_Params[USER_UART_BAUDRATE])
+            ComboBox_Connect_Baud->setCurrentIndex(k);
+}
+
+void TForm_Main::Read_User_ParameterClick() {
+    uint16_t value = 0;
+    if ((Sensor_Result = Sensor->ReadUserParameter(User_Row, value)))
+        return;
+    if (User_Row < USER_COUNT)
+        User_Params[User_Row] = value;
+    Show_User_Parameters();
+}
+
+void TForm_Main::Load_User_ParameterClick() {
+    if ((Sensor_Result = Sensor->LoadUserParameter(User_Row, User_Params[User_Row % USER_COUNT])))
+        return;
+    Show_User_Parameters();
+    FollowLinkSettings();
+}
+
+void TForm_Main::Read_User_ParametersClick() {
+    if ((Sensor_Result = Sensor->ReadUserParameters(User_Params)))
+        return;
+    Show_User_Parameters();
+}
+
+void TForm_Main::Load_User_ParametersClick() {
+    if ((Sensor_Result = Sensor->LoadUserParameters(User_Params)))
+        return;
+    Show_User_Parameters();
+    FollowLinkSettings();
+}
+
+// Write to FLASH and Restore default: the sensor confirms, then the values are read back.
+void TForm_Main::FlashUser(bool restore) {
+    if ((Sensor_Result = Sensor->FlashUserParameters(restore)))
+        return;
+    if ((Sensor_Result = Sensor->ReadUserParameters(User_Params)))
+        return;
+    Show_User_Parameters();
+    FollowLinkSettings();
+}
+
+void TForm_Main::FlashAngle(bool restore) {
+    if ((Sensor_Result = Sensor->FlashAngle(restore)))
+        return;
+    uint32_t bits = 0;
+    if ((Sensor_Result = Sensor->ReadAngle(bits)))
+        return;
+    SetAngle(bits);
+}
+
+void TForm_Main::FlashFactory(bool restore) {
+    if ((Sensor_Result = Sensor->FlashFactoryParameters(restore)))
+        return;
+    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
+        return;
+    Show_Factory_Parameters();
+}
+
+// The angle travels as the bit pattern of a float, in radians.
+void TForm_Main::SetAngle(uint32_t bits) {
+    std::memcpy(&System_Angle, &bits, sizeof System_Angle);
+    ShowAngle();
+}
+
+void TForm_Main::Write_User_ParametersClick() {
+    FlashUser(false);
+}
+void TForm_Main::Restore_User_ParametersClick() {
+    FlashUser(true);
+}
+
+void TForm_Main::Rotate_SystemClick() {
+    uint32_t bits = 0;
+    if ((Sensor_Result = Sensor->RotateSystem(bits)))
+        return;
+    SetAngle(bits);
+}
+
+void TForm_Main::Write_AngleClick() {
+    FlashAngle(false);
+}
+void TForm_Main::Restore_AngleClick() {
+    FlashAngle(true);
+}
+
+void TForm_Main::Read_Factory_ParametersClick() {
+    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
+        return;
+    Show_Factory_Parameters();
+}
+
+void TForm_Main::Load_Factory_ParametersClick() {
+    if ((Sensor_Result = Sensor->LoadFactoryParameters(Factory_Params)))
+        return;
+    Show_Factory_Parameters();
+}
+
+void TForm_Main::Write_Factory_ParametersClick() {
+    FlashFactory(false);
+}
+void TForm_Main::Reastore_Factory_ParametersClick() {
+    FlashFactory(true);
+}
+
+} // namespace zq455

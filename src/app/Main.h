@@ -1,0 +1,340 @@
+#pragma once
+// TForm_Main: the setup program's one window. It owns the sensor and motor objects and the
+// shared window state, and its handlers carry the application logic: connection and
+// identity, the parameter editors and their menus, the window's animated height and page
+// rules, and the error monitor that turns a failed sensor call into one message box.
+
+#include "DisplayText.h"
+#include "motor/Motorinterface.h"
+#include "sensor/ParameterMap.h"
+#include "sensor/Zq455interface.h"
+#include "view/FrameView.h"
+#include "view/ProfileAnalysis.h"
+
+#include <QFont>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QCPGraph;
+class TPointCloudPlottable;
+class QCustomPlot;
+class QDialog;
+class QFrame;
+class QImage;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSpinBox;
+class QStringListModel;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+
+namespace zq455 {
+
+class TForm_Exposure;
+class TForm_Exposure_Delay;
+class TForm_Ext_Sig;
+
+// The frame view's paint box: a plain area whose painting and mouse input the frame view
+// hands in as function objects.
+class TPaintBox : public QWidget {
+public:
+    explicit TPaintBox(QWidget* parent);
+    std::function<void(QPainter&)> OnPaint;
+    // x, y in paint-box pixels; button as Qt reports it.
+    std::function<void(Qt::MouseButton button, int x, int y)> OnMouseDown;
+    std::function<void(int x, int y)> OnMouseMove;
+    std::function<void(Qt::MouseButton button, int x, int y)> OnMouseUp;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A file dialog set up before each use: filter in the form "All files(*.*)|*.*|Data
+// files(*.dtf)|*.dtf", 1-based filter index, default extension and initial directory.
+class TFileDialog {
+public:
+    TFileDialog(QWidget* owner, bool save) : Owner(owner), Save(save) {}
+    QString Filter;
+    int FilterIndex = 1;
+    QString DefaultExt;
+    QString InitialDir;
+    QString FileName;
+    // Asks for a file name; false when the engineer cancels.
+    bool Execute();
+    // Tests put their own answer here; the default opens the toolkit's file dialog.
+    std::function<bool(TFileDialog&)> Run;
+
+    QWidget* const Owner;
+    const bool Save;
+};
+
+// The window's font: an 8-point sans serif at 11 pixels, from the faces a Linux desktop has.
+QFont WindowFont();
+
+struct TMainOptions {
+    bool service = false; // show the FACTORY and CALIBRATION tabs
+};
+
+// Title of the program's message boxes other than the error monitor's.
+constexpr const char* APPLICATION_TITLE = "ZQ455 SP...";
+constexpr const char* ERROR_BOX_CAPTION = "ZQ455-SP.";
+constexpr int WINDOW_WIDTH = 880;
+constexpr int MAX_HEIGHT = 684;
+constexpr int RESIZE_STEP = 50;
+
+class TForm_Main : public QWidget {
+public:
+    explicit TForm_Main(const TMainOptions& options = {}, QWidget* parent = nullptr);
+    ~TForm_Main() override;
+
+    // The three parameter dialogs, created after the window and living as long as it.
+    void CreateDialogs();
+
+    // Every modal dialog and message box of the window goes through here; the default runs
+    // it modally. Tests answer them by installing their own function.
+    std::function<int(QDialog&)> ShowModal;
+
+    // ---- Handlers ----
+    void FormCreate();
+    void FormResize();
+    void FormClose();
+    void Timer_ResizeTimer();
+    void TabSheet_ResultShow();
+    void TabSheet_VideoShow();
+    void TabSheet_CalibrationShow();
+
+    void Button_ConnectClick();
+    void Button_Get_ResultClick();
+    void Timer_ResultTimer();
+    void Timer_ErrorsTimer();
+
+    void Show_User_Parameters();
+    void Show_Factory_Parameters();
+    void Accept_User_Parameter();
+    void Accept_Factory_Parameter();
+    void ValueListEditor_User_ParametersSelectCell(int row);
+    void ValueListEditor_Factory_ParametersSelectCell(int row);
+    void ValueListEditor_User_ParametersExit();
+    void ValueListEditor_Factory_ParametersExit();
+    void ValueListEditor_User_ParametersKeyPress();
+    void ValueListEditor_Factory_ParametersKeyPress();
+    void ValueListEditor_User_ParametersContextPopup(const QPoint& pos);
+    void ValueListEditor_Factory_ParametersContextPopup(const QPoint& pos);
+    void ValueListEditor_User_ParametersEditButtonClick();
+
+    void Read_User_ParameterClick();
+    void Load_User_ParameterClick();
+    void Read_User_ParametersClick();
+    void Load_User_ParametersClick();
+    void Write_User_ParametersClick();
+    void Restore_User_ParametersClick();
+    void Rotate_SystemClick();
+    void Write_AngleClick();
+    void Restore_AngleClick();
+    void Read_Factory_ParametersClick();
+    void Load_Factory_ParametersClick();
+    void Write_Factory_ParametersClick();
+    void Reastore_Factory_ParametersClick();
+
+    // ---- Shared window state ----
+    std::unique_ptr<TZQ455Interface> Sensor;
+    std::unique_ptr<TMotorInterface> Motor;
+    uint32_t Sensor_Result = 0;
+    uint16_t Device_Identity[IDENTITY_COUNT] = {};
+    uint16_t User_Params[USER_COUNT] = {};
+    uint16_t Factory_Params[FACTORY_COUNT] = {};
+    uint8_t User_Row = 0;
+    uint8_t Factory_Row = 0;
+    float System_Angle = 0;
+    TRoi Video_ROI;
+    uint16_t Video_Fps = 0;
+    bool ROI_Dragging = false;
+    std::unique_ptr<QImage> Video_Bitmap;
+    QString Start_Dir;
+    uint16_t Collapsed_Height = 0;
+    std::array<TProfilePoint, PROFILE_CAPACITY> Result_Profile{};
+    uint16_t Result_Pair_Count = 0;
+    // Reply store of the measurement tick: up to 2048 pairs.
+    std::array<uint16_t, 4096> Result_Values{};
+
+    bool IsConnected() const;
+    // The window's height constraint; FormResize keeps the height equal to it.
+    int MinHeight() const;
+    void SetMinHeight(int height);
+
+    // ---- Controls ----
+    QFrame* Panel_Connect = nullptr;
+    QLabel* Label_Connect_Baud = nullptr;
+    QComboBox* ComboBox_Connect_Baud = nullptr;
+    QLabel* Label_Connect_NetAddress = nullptr;
+    QComboBox* ComboBox_Connect_NetAddress = nullptr;
+    QPushButton* Button_Connect = nullptr;
+    QPushButton* Button_Get_Result = nullptr;
+    QPushButton* Button_Get_Video = nullptr;
+
+    QFrame* Panel_Ranges = nullptr;
+    QLabel* Label_Ranges_Model = nullptr;
+    QLabel* Label_Ranges_Model_Value = nullptr;
+    QLabel* Label_Ranges_Serial = nullptr;
+    QLabel* Label_Ranges_Serial_Value = nullptr;
+    QLabel* Label_Ranges_Base = nullptr;
+    QLabel* Label_Ranges_Base_Value = nullptr;
+    QLabel* Label_Ranges_RangeZ = nullptr;
+    QLabel* Label_Ranges_RangeZ_Value = nullptr;
+    QLabel* Label_Ranges_RangeXs = nullptr;
+    QLabel* Label_Ranges_RangeXs_Value = nullptr;
+    QLabel* Label_Ranges_RangeXe = nullptr;
+    QLabel* Label_Ranges_RangeXe_Value = nullptr;
+
+    QWidget* Panel_Middle = nullptr; // the area between the two bars; clips when collapsed
+    QFrame* Panel_Parameters = nullptr;
+    QTabWidget* PageControl_Parameters = nullptr;
+    QWidget* TabSheet_User_Parameters = nullptr;
+    QTableWidget* ValueListEditor_User_Parameters = nullptr;
+    QFrame* Panel_Angle_Freq = nullptr;
+    QLabel* Panel_Angle = nullptr;
+    QLabel* Panel_Freq = nullptr;
+    QWidget* TabSheet_Factory_Parameters = nullptr;
+    QTableWidget* ValueListEditor_Factory_Parameters = nullptr;
+
+    QFrame* Panel1 = nullptr;
+    QCheckBox* CheckBoxReverse = nullptr;
+    QLabel* Label_Level = nullptr;
+    QSpinBox* CSpinEditLevel = nullptr;
+    QLabel* Label_dX = nullptr;
+    QSpinBox* CSpinEdit1 = nullptr;
+    QCheckBox* CheckBoxAuto = nullptr;
+    QLabel* Label_X0 = nullptr;
+    QSpinBox* CSpinEditX = nullptr;
+
+    QTabWidget* PageControl_Interface = nullptr;
+    QWidget* TabSheet_Result = nullptr;
+    QCustomPlot* Chart_Result_Oscilloscope = nullptr;
+    TPointCloudPlottable* Series_Result_Oscilloscope = nullptr;
+    QCPGraph* Series1 = nullptr;
+    QCPGraph* Series2 = nullptr;
+    QCPGraph* Series_Filtr_Noise_Up = nullptr;
+    QCPGraph* Series_Filtr_Noise_Down = nullptr;
+    QWidget* TabSheet_Video = nullptr;
+    TPaintBox* PaintBox_BitMap = nullptr;
+    QWidget* TabSheet_Calibration = nullptr;
+    QFrame* Panel_Motor = nullptr;
+    QPushButton* Button_Motor_Connect = nullptr;
+    QPushButton* Button_Motor_Init = nullptr;
+    QLabel* Label_Motor_Move = nullptr;
+    QSpinBox* SpinEdit_Motor_Move_Steps = nullptr;
+    QPushButton* Button_Motor_Forward = nullptr;
+    QPushButton* Button_Motor_Backward = nullptr;
+    QLabel* Label_Motor_Start = nullptr;
+    QSpinBox* SpinEdit_Motor_Move_Start = nullptr;
+    QPushButton* Button_Calibration = nullptr;
+    QPushButton* Button_Calibr_Save_File = nullptr;
+    QPushButton* Button_Calibr_Load_File = nullptr;
+    QLabel* Label_X_Left = nullptr;
+    QLineEdit* Edit_X_Left = nullptr;
+    QLabel* Label_X_Right = nullptr;
+    QLineEdit* Edit_X_Right = nullptr;
+    QLabel* Label_ZERO_Left = nullptr;
+    QLineEdit* Edit_ZERO_Left = nullptr;
+    QLabel* Label_ZERO_Right = nullptr;
+    QLineEdit* Edit_ZERO_Right = nullptr;
+    QPushButton* Button_Calibr_Calculate = nullptr;
+    QLabel* Label_Calibr_Ind_Step = nullptr;
+    QSpinBox* CSpinEdit_Calibr_Ind_Step = nullptr;
+    QLabel* Label_Calibr_Ind_Data = nullptr;
+    QSpinBox* CSpinEdit_Calibr_Ind_Data = nullptr;
+    QPushButton* Button_Calibr_Rst_Pnt = nullptr;
+    QPushButton* Button_TABLE_Trans = nullptr;
+    QPushButton* Button_TABLE_Save = nullptr;
+    QCustomPlot* Chart_Calibr_Oscilloscope = nullptr;
+    TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
+    TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
+
+    QMenu* PopupMenu_User_Parameters = nullptr;
+    QAction* Read_User_Parameter = nullptr;
+    QAction* Load_User_Parameter = nullptr;
+    QAction* Separator_User_Parameters_0 = nullptr;
+    QAction* Read_User_Parameters = nullptr;
+    QAction* Load_User_Parameters = nullptr;
+    QAction* Separator_User_Parameters_1 = nullptr;
+    QAction* Write_User_Parameters = nullptr;
+    QAction* Restore_User_Parameters = nullptr;
+    QAction* Separator_User_Parameters_2 = nullptr;
+    QAction* Rotate_System = nullptr;
+    QAction* Write_Angle = nullptr;
+    QAction* Restore_Angle = nullptr;
+    QMenu* PopupMenu_Factory_Parameters = nullptr;
+    QAction* Read_Factory_Parameters = nullptr;
+    QAction* Load_Factory_Parameters = nullptr;
+    QAction* Separator_Factory_Parameters_0 = nullptr;
+    QAction* Write_Factory_Parameters = nullptr;
+    QAction* Reastore_Factory_Parameters = nullptr;
+    QMenu* PopupMenu_Save_Data = nullptr;
+    QAction* MenuItem4 = nullptr;
+    QAction* MenuItem5 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Collect1 = nullptr;
+
+    std::unique_ptr<TFileDialog> OpenDialogData;
+    std::unique_ptr<TFileDialog> SaveDialogData;
+
+    QTimer* Timer_Resize = nullptr;
+    QTimer* Timer_Result = nullptr;
+    QTimer* Timer_Repaint = nullptr;
+    QTimer* Timer_Motor = nullptr;
+    QTimer* Timer_Errors = nullptr;
+    QTimer* Timer_Video = nullptr;
+
+    TForm_Exposure* Form_Exposure = nullptr;
+    TForm_Ext_Sig* Form_Ext_Sig = nullptr;
+    TForm_Exposure_Delay* Form_Exposure_Delay = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildConnectBar();
+    void BuildRangesBar();
+    void BuildParameterPanel();
+    void BuildMeasurePanel();
+    void BuildInterfacePages();
+    void BuildCalibrationPanel();
+    void BuildMenus();
+    void BuildTimers();
+    void AlignPanels();
+
+    void FillNetAddressList();
+    void ShowAngle();
+    void ShowIdentityNone();
+    void CollapseNow();
+    // Select the connect bar's address and bit rate from the user parameters just sent.
+    void FollowLinkSettings();
+    void FlashUser(bool restore);
+    void FlashAngle(bool restore);
+    void FlashFactory(bool restore);
+    void SetAngle(uint32_t bits);
+    // Opens the row's drop-down or edit button when a value cell becomes current.
+    void OpenValueEditor(QTableWidget* grid, int row, int previous_row);
+    bool IsInside(QWidget* widget, QWidget* container) const;
+    int DefaultShowModal(QDialog& dialog);
+
+    std::vector<QStringListModel*> Pick_Lists; // per user row; null for rows without a list
+    bool Accepting = false;                    // an accept is showing its conversion message
+    bool Closed = false;
+};
+
+} // namespace zq455

@@ -1,0 +1,114 @@
+#pragma once
+// The `zq455` command-line tool as a library: a table of subcommands over the sensor's
+// protocol object, run with string arguments and streams, so the thin main, the tests and
+// later tools (the motor driver, the virtual stage) share it.
+//
+//   zq455 [--port PATH | --usb DESCRIPTION] [--baud N] [--address N] COMMAND ...
+//
+// Exit status: 0 on success; the result code (1..10) on a device error, its message on
+// stderr; 64 for a usage error; 65 for a file with the wrong size or contents; 66 for a file
+// that cannot be read.
+
+#include "link/Pause.h"
+#include "sensor/Zq455interface.h"
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zq455::cli {
+
+constexpr int EXIT_USAGE = 64;
+constexpr int EXIT_DATA = 65;
+constexpr int EXIT_NO_INPUT = 66;
+
+// The options before the command.
+struct TCliOptions {
+    uint32_t mode = LINK_MODE_USB;
+    std::string device = SENSOR_USB_DESCRIPTION; // tty path (--port) or USB description (--usb)
+    uint32_t baud = 921600;
+    uint8_t address = 0;
+};
+
+// Where the tool writes and how it waits; tests hand in their own streams and pauses.
+struct TCliEnvironment {
+    std::ostream* out = nullptr;              // standard output when null
+    std::ostream* err = nullptr;              // standard error when null
+    TSleepFunction sleep = SleepMilliseconds; // the sensor's fixed pauses
+    // `simulate` serves until this returns true; it is asked from the serving thread about
+    // every 50 ms, after the device paths have been printed.
+    std::function<bool()> stop_requested = [] { return false; };
+};
+
+// One run of one command: the options, the streams and the sensor link, opened on first use.
+class TCliSession {
+public:
+    TCliSession(const TCliOptions& options, TCliEnvironment& environment);
+    ~TCliSession();
+    TCliSession(const TCliSession&) = delete;
+    TCliSession& operator=(const TCliSession&) = delete;
+
+    std::ostream& Out();
+    std::ostream& Err();
+    const TCliOptions& Options() const { return options; }
+    TCliEnvironment& Environment() { return environment; }
+
+    // Opens the sensor link with the options if it is not open yet; 0 or the link's code.
+    uint32_t OpenSensor();
+    TZQ455Interface& Sensor() { return *sensor; }
+    // Prints the code's message on stderr and returns the code as the exit status.
+    int Fail(uint32_t code);
+    // Prints "usage: zq455 [options] <synopsis>" on stderr and returns 64.
+    int Usage(const std::string& synopsis);
+
+private:
+    TCliOptions options;
+    TCliEnvironment& environment;
+    std::unique_ptr<TZQ455Interface> sensor;
+};
+
+using TCommandRun = std::function<int(TCliSession& session, const std::vector<std::string>& args)>;
+
+// One entry of the command table: its first word, the lines --help shows, and the handler,
+// which gets the words after the first one.
+struct TCliCommand {
+    std::string name;
+    std::vector<std::string> help;
+    TCommandRun run;
+};
+
+// One virtual device that `simulate` starts: `start` creates it, sets `path` to the
+// pseudo-terminal the program should open and returns the object to keep while serving
+// (null when it could not be started). `simulate` prints "<label> <path>".
+struct TSimulateOptions {
+    bool paced = true; // --unpaced turns the wire-time pacing off
+};
+struct TSimulatedDevice {
+    std::string label;
+    std::function<std::shared_ptr<void>(const TSimulateOptions& options, std::string& path)> start;
+};
+
+// identify, user, factory, angle, calibr-frame, table.
+std::vector<TCliCommand> SensorCommands();
+// simulate [--unpaced]: starts the devices, prints their paths, serves until stopped.
+TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices);
+// motor [--motor-port PATH | --motor-usb DESCRIPTION] COMMAND: the stage's motor driver.
+TCliCommand MotorCommand();
+// The virtual sensor and the virtual stage for `simulate`, the sensor's calibration frames
+// following the stage's position.
+std::vector<TSimulatedDevice> SimulatedSensorAndStage();
+// The sensor and motor commands, and `simulate` with the virtual sensor and stage.
+std::vector<TCliCommand> DefaultCommands();
+
+// Runs one command line (without the program name) against a table of commands.
+int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::string>& args,
+           TCliEnvironment& environment);
+int RunCli(const std::vector<std::string>& args, TCliEnvironment& environment);
+
+// Whole decimal numbers only, within [0, max].
+bool ParseDecimal(const std::string& text, uint32_t max, uint32_t& value);
+
+} // namespace zq455::cli

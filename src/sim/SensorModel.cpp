@@ -1,0 +1,128 @@
+#include "SensorModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zq455 {
+namespace {
+
+// The line stands near the top of the frame for the near end of the range and near the
+// bottom for the far end; the curve steepens towards the near end as a triangulation does.
+constexpr double POSITION_NEAR = 300.0;
+constexpr double POSITION_FAR = 4800.0;
+constexpr double CURVATURE = 0.25;
+// Lens distortion: the line bends by up to 8 rows at the frame's edges, less far away.
+constexpr double BEND = 80.0;
+constexpr double X_DISTORTION = 0.03;
+// Camera image: a dim background with a little fixed pattern, a bright line a few rows high.
+constexpr double LINE_PEAK = 100.0;
+constexpr double LINE_SIGMA_ROWS = 1.2;
+constexpr int LINE_HALF_ROWS = 5;
+constexpr unsigned HIT_ITERATIONS = 8;
+
+double ColumnOffset(double column) {
+    const double centre = (TSensorModel::COLUMNS - 1) / 2.0;
+    return (column - centre) / centre;
+}
+
+uint16_t ToProfileUnits(double mm, double range_mm) {
+    const long units = std::lround(mm / range_mm * TSensorModel::PROFILE_UNITS);
+    return static_cast<uint16_t>(static_cast<unsigned long>(units) & 0x3FFF);
+}
+
+} // namespace
+
+double TSensorModel::LinePosition(double column, double z_mm) const {
+    const double u = z_mm / geometry.range_z_mm;
+    const double s = ColumnOffset(column);
+    const double along = u * (1.0 + CURVATURE * (1.0 - u));
+    return POSITION_NEAR + (POSITION_FAR - POSITION_NEAR) * along + BEND * s * s * (1.0 - 0.3 * u);
+}
+
+double TSensorModel::ColumnX(double column, double z_mm) const {
+    const double u = z_mm / geometry.range_z_mm;
+    const double s = ColumnOffset(column);
+    const double width = geometry.xsmr_mm + (geometry.xemr_mm - geometry.xsmr_mm) * u;
+    // Distorted towards the edges, but the frame's edges still see exactly the range's ends.
+    return s * (1.0 + X_DISTORTION * s * s) / (1.0 + X_DISTORTION) * width / 2.0;
+}
+
+double TSensorModel::SceneZ(double x_mm) const {
+    double z = scene.plane_z_mm + std::tan(scene.tilt_rad) * x_mm;
+    if (x_mm >= scene.step_from_mm && x_mm < scene.step_to_mm)
+        z += scene.step_height_mm;
+    return z;
+}
+
+bool TSensorModel::SceneHit(double column, double& x_mm, double& z_mm) const {
+    // The column's ray and the surface meet where x = ColumnX(c, z) and z = SceneZ(x); X
+    // changes slowly with z, so a few rounds settle it (at a step edge it settles on one side).
+    double z = scene.plane_z_mm;
+    double x = ColumnX(column, z);
+    for (unsigned i = 0; i < HIT_ITERATIONS; ++i) {
+        z = SceneZ(x);
+        x = ColumnX(column, z);
+    }
+    x_mm = x;
+    z_mm = z;
+    // A column that does not settle looks at the step's wall: the camera sees no line there
+    // (the shadow of a step, as a triangulating sensor has).
+    if (std::abs(SceneZ(x) - z) > 1e-6)
+        return false;
+    return z >= 0.0 && z <= geometry.range_z_mm;
+}
+
+void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values) const {
+    values.assign(2 * static_cast<size_t>(points), PROFILE_MISSING);
+    for (unsigned i = 0; i < points; ++i) {
+        const double column = (i + 0.5) * COLUMNS / points - 0.5;
+        double x = 0, z = 0;
+        if (!SceneHit(column, x, z))
+            continue;
+        values[2 * i] = ToProfileUnits(z, geometry.range_z_mm);
+        values[2 * i + 1] = ToProfileUnits(x, geometry.xemr_mm);
+    }
+}
+
+void TSensorModel::CalibrationFrame(std::optional<double> target_z_mm,
+                                    std::vector<uint16_t>& positions) const {
+    positions.assign(COLUMNS, 0);
+    for (unsigned c = 0; c < COLUMNS; ++c) {
+        double x = 0, z = 0;
+        if (target_z_mm) {
+            z = *target_z_mm;
+            if (z < 0.0 || z > geometry.range_z_mm)
+                continue;
+        } else if (!SceneHit(c, x, z)) {
+            continue;
+        }
+        const double p = std::clamp(LinePosition(c, z), 1.0, static_cast<double>(POSITION_MAX));
+        positions[c] = static_cast<uint16_t>(std::lround(p));
+    }
+}
+
+void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned rows,
+                         std::vector<uint8_t>& pixels) const {
+    pixels.resize(static_cast<size_t>(width) * rows);
+    for (unsigned r = 0; r < rows; ++r)
+        for (unsigned c = 0; c < width; ++c)
+            pixels[static_cast<size_t>(r) * width + c] =
+                static_cast<uint8_t>(4 + ((left + c) * 31 + (top + r) * 17) % 5);
+    for (unsigned c = 0; c < width; ++c) {
+        double x = 0, z = 0;
+        if (!SceneHit(left + c, x, z))
+            continue;
+        const double row = LinePosition(left + c, z) / POSITION_SCALE;
+        const int centre = static_cast<int>(std::lround(row));
+        for (int r = centre - LINE_HALF_ROWS; r <= centre + LINE_HALF_ROWS; ++r) {
+            if (r < static_cast<int>(top) || r >= static_cast<int>(top + rows))
+                continue;
+            const double d = (r - row) / LINE_SIGMA_ROWS;
+            uint8_t& pixel = pixels[static_cast<size_t>(r - top) * width + c];
+            const double level = pixel + LINE_PEAK * std::exp(-0.5 * d * d);
+            pixel = static_cast<uint8_t>(std::min(127.0, level));
+        }
+    }
+}
+
+} // namespace zq455

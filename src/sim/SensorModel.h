@@ -1,0 +1,78 @@
+#pragma once
+// The physics of the virtual sensor: where the camera sees the laser line for a surface at a
+// given height, what X a camera column stands for, and the scene under the sensor (a tilted
+// plane with a raised step). The simulator turns this into profile values, camera images
+// and calibration frames; later work adds a calibration target that follows the stage.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace zq455 {
+
+// The sensor's measuring geometry, taken from its identity values (whole millimetres).
+struct TSensorGeometry {
+    double base_mm = 80.0;
+    double range_z_mm = 50.0;
+    double xsmr_mm = 40.0; // width of the X range at the near end of the Z range
+    double xemr_mm = 60.0; // width of the X range at the far end
+};
+
+// A plane across X, tilted a little, with a step raised on part of it. Heights are measured
+// from the near end of the Z range.
+struct TScene {
+    double plane_z_mm = 20.0; // height of the plane at x = 0
+    double tilt_rad = 0.0215; // slope of the plane along X (about 1.23 degrees)
+    double step_from_mm = 4.0;
+    double step_to_mm = 14.0;
+    double step_height_mm = 8.0;
+};
+
+class TSensorModel {
+public:
+    static constexpr unsigned COLUMNS = 640;
+    static constexpr unsigned ROWS = 512;
+    // Raw line positions are tenths of a row.
+    static constexpr double POSITION_SCALE = 10.0;
+    static constexpr uint16_t POSITION_MAX = ROWS * 10 - 1;
+    // Raw profile values: 14-bit two's complement, 4096 units for the whole range.
+    static constexpr double PROFILE_UNITS = 4096.0;
+    static constexpr uint16_t PROFILE_MISSING = 0x2000;
+
+    void SetGeometry(const TSensorGeometry& value) { geometry = value; }
+    const TSensorGeometry& Geometry() const { return geometry; }
+    void SetScene(const TScene& value) { scene = value; }
+    const TScene& Scene() const { return scene; }
+
+    // Raw line position p(c, z) in tenths of a row for a surface at z_mm: grows smoothly
+    // with z and bends towards the edges of the frame (lens distortion).
+    double LinePosition(double column, double z_mm) const;
+    // X in millimetres that column `column` sees on a surface at z_mm: the X range widens
+    // from Xsmr at the near end to Xemr at the far end.
+    double ColumnX(double column, double z_mm) const;
+    // Height of the scene's surface at x_mm.
+    double SceneZ(double x_mm) const;
+    // Where column `column` meets the scene; false when that point lies outside the Z range.
+    bool SceneHit(double column, double& x_mm, double& z_mm) const;
+    // The angle of the measuring system the sensor finds when it rotates onto the scene.
+    float SceneAngle() const { return static_cast<float>(scene.tilt_rad); }
+
+    // One measured profile of `points` pairs, (Z, X) each in 14-bit units of the ranges,
+    // 0x2000 where no point was found; `values` gets 2 x points entries.
+    void Profile(unsigned points, std::vector<uint16_t>& values) const;
+    // One raw line position per camera column (0 = no line): of the scene, or of a flat
+    // target at `target_z_mm` when given.
+    void CalibrationFrame(std::optional<double> target_z_mm, std::vector<uint16_t>& positions) const;
+    // Height of the calibration target for a stage position in micrometres: the stage's zero
+    // puts the target at the near end of the range.
+    double TargetZ(double stage_um) const { return stage_um / 1000.0; }
+    // The camera image (7-bit grey levels) of a window of the frame, line by line.
+    void Image(unsigned left, unsigned top, unsigned width, unsigned rows,
+               std::vector<uint8_t>& pixels) const;
+
+private:
+    TSensorGeometry geometry;
+    TScene scene;
+};
+
+} // namespace zq455

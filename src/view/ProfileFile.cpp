@@ -1,0 +1,116 @@
+#include "ProfileFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zq455 {
+namespace {
+
+void PadTo(std::string& line, size_t column) {
+    if (line.size() < column)
+        line.append(column - line.size(), ' ');
+}
+
+} // namespace
+
+std::string FormatProfileValue(float value) {
+    // Rounded once, half away from zero, at two decimals or at the sixth significant digit,
+    // whichever is coarser; then printed with two decimals. Built from integers, so the
+    // locale's decimal separator never enters: the file always has ".".
+    const long double v = value;
+    if (!std::isfinite(v))
+        return "0.00";
+    const long double magnitude = std::fabs(v);
+    int exponent = magnitude > 0 ? static_cast<int>(std::floor(std::log10(magnitude))) : 0;
+    // log10 can land one off right at a power of ten.
+    if (magnitude > 0 && std::pow(10.0L, exponent) > magnitude)
+        --exponent;
+    const int kept = std::min(2, 5 - exponent);
+    if (kept < -8) {
+        // Far beyond any measured value (kilometres): exponent notation.
+        char buffer[32];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                                       std::chars_format::scientific, 5);
+        return ec == std::errc() ? std::string(buffer, end) : std::string("0.00");
+    }
+    const long double scaled = magnitude * std::pow(10.0L, kept);
+    long double units = std::floor(scaled + 0.5L);
+    // Back to hundredths.
+    long double cents = units * std::pow(10.0L, 2 - kept);
+    const unsigned long long c = static_cast<unsigned long long>(cents);
+    std::string text;
+    if (v < 0 && c != 0)
+        text += '-';
+    text += std::to_string(c / 100);
+    text += '.';
+    text += static_cast<char>('0' + (c % 100) / 10);
+    text += static_cast<char>('0' + c % 10);
+    return text;
+}
+
+std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile, uint16_t pair_count) {
+    std::string text = "N";
+    PadTo(text, 10);
+    text += "X";
+    PadTo(text, 30);
+    text += "Z";
+    const unsigned rows = std::min<unsigned>(pair_count, PROFILE_CAPACITY);
+    for (unsigned n = 0; n < rows; ++n) {
+        std::string line = std::to_string(n + 1);
+        PadTo(line, 10);
+        line += FormatProfileValue(profile[n].x);
+        PadTo(line, 30);
+        line += FormatProfileValue(profile[n].z);
+        text += "\r\n";
+        text += line;
+    }
+    text += "\r\n";
+    return text;
+}
+
+TFileResult WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    TFileResult result;
+    const std::string temporary = path + ".part";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        result.message = "Cannot create \"" + path + "\": " + std::strerror(errno) + ".";
+        return result;
+    }
+    size_t written = 0;
+    int error = 0;
+    while (written < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        if (n == 0) {
+            error = ENOSPC;
+            break;
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        result.message = "Cannot write \"" + path + "\": " + std::strerror(error) + ".";
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace zq455

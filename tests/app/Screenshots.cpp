@@ -1,0 +1,120 @@
+// Drives the window against the virtual devices and saves what a user would see, for the
+// README and for looking at the layout: run it under a virtual X server,
+//   xvfb-run -s '-screen 0 1280x1024x24' build/tests/app/app_screenshots OUT_DIR
+// Each picture is the whole screen, so open menus and dialogs are on it.
+
+#include "app/DemoDevices.h"
+#include "app/Main.h"
+#include "app/ParameterDialogs.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <cstdio>
+
+using namespace zq455;
+
+namespace {
+
+void Wait(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// The window and some room right and below it for menus and dialogs; `exact` takes the
+// window alone.
+void Shot(const QString& dir, const char* name, QWidget* window, bool exact = false) {
+    Wait(300);
+    QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QRect margin = exact ? QRect() : QRect(0, 0, 300, 120);
+    const QRect area =
+        window->frameGeometry().adjusted(0, 0, margin.width(), margin.height()).intersected(screen.rect());
+    screen.copy(area).save(dir + "/" + name + ".png");
+    std::printf("%s/%s.png\n", qPrintable(dir), name);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(APPLICATION_TITLE);
+    QApplication::setFont(WindowFont());
+    const QString dir = argc > 1 ? argv[1] : ".";
+    TDemoDevices demo(true);
+    TMainOptions options;
+    options.service = argc > 2 && QString(argv[2]) == "--service";
+    TForm_Main window(options);
+    window.CreateDialogs();
+    window.move(0, 0);
+    window.show();
+    Shot(dir, "collapsed", &window);
+
+    QElapsedTimer connect_clock;
+    connect_clock.start();
+    window.Button_Connect->click();
+    std::printf("Connect against the paced virtual sensor: %lld ms\n",
+                static_cast<long long>(connect_clock.elapsed()));
+    Wait(1000);
+    Shot(dir, "connected", &window, true);
+    window.PageControl_Interface->setCurrentWidget(window.TabSheet_Video);
+    Shot(dir, "video", &window, true);
+    window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
+
+    window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);
+    window.ValueListEditor_User_Parameters->setFocus();
+    Wait(200);
+    window.PopupMenu_User_Parameters->popup(
+        window.ValueListEditor_User_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
+    Shot(dir, "user_menu", &window);
+    window.PopupMenu_User_Parameters->hide();
+
+    // The dialogs: shown non-modally so the picture can be taken while they are open.
+    window.ShowModal = [&](QDialog& dialog) {
+        dialog.show();
+        Shot(dir, qPrintable(dialog.objectName().isEmpty() ? QString("box") : dialog.objectName()), &window);
+        if (auto* number = dynamic_cast<TNumberDialog*>(&dialog))
+            number->Button2Click();
+        else if (auto* ext = dynamic_cast<TForm_Ext_Sig*>(&dialog))
+            ext->Button2Click();
+        else
+            dialog.done(0);
+        return 0;
+    };
+    for (int row : {11, 5, 12}) {
+        window.ValueListEditor_User_Parameters->setCurrentCell(row, 1);
+        window.ValueListEditor_User_ParametersEditButtonClick();
+    }
+    if (options.service) {
+        window.PageControl_Parameters->setCurrentWidget(window.TabSheet_Factory_Parameters);
+        window.PageControl_Interface->setCurrentWidget(window.TabSheet_Calibration);
+        Shot(dir, "service", &window);
+        window.PopupMenu_Factory_Parameters->popup(
+            window.ValueListEditor_Factory_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
+        Shot(dir, "factory_menu", &window);
+        window.PopupMenu_Factory_Parameters->hide();
+        window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
+        window.PageControl_Parameters->setCurrentWidget(window.TabSheet_User_Parameters);
+    }
+    // The sensor stops answering: the error monitor collapses the window and says why.
+    window.ShowModal = [&](QDialog& dialog) {
+        dialog.setObjectName("error_box");
+        dialog.show();
+        Shot(dir, "error_box", &window);
+        dialog.done(0);
+        return 0;
+    };
+    demo.sensor->InjectFault(TSensorFault::NO_REPLY, TFaultMode::EVERY_REPLY);
+    window.Read_User_Parameters->trigger();
+    Wait(1300);
+    window.close();
+    return 0;
+}

@@ -1,0 +1,478 @@
+// The setup window against the virtual sensor and stage, offscreen. Modal dialogs and
+// message boxes are answered by the hook the window routes them through.
+
+#include "WindowFixture.h"
+
+using namespace zq455;
+using namespace zq455::test;
+
+TEST_F(SetupWindow, StartsCollapsedWithTheBarsOnlyAndTheServiceTabsHidden) {
+    EXPECT_EQ(window->windowTitle(), "ZQ455 Setup program.");
+    EXPECT_EQ(window->width(), WINDOW_WIDTH);
+    EXPECT_EQ(window->Collapsed_Height, window->height());
+    EXPECT_EQ(window->Collapsed_Height, 57 + 52); // the connect bar and the identity bar
+    EXPECT_EQ(window->Panel_Parameters->height(), 0);
+    EXPECT_EQ(window->Panel_Ranges->geometry().bottom() + 1, window->height());
+    EXPECT_EQ(window->ComboBox_Connect_Baud->count(), 8);
+    EXPECT_EQ(window->ComboBox_Connect_Baud->currentText(), "921600");
+    EXPECT_EQ(window->ComboBox_Connect_NetAddress->count(), 32);
+    EXPECT_EQ(window->ComboBox_Connect_NetAddress->itemText(31), "31");
+    EXPECT_EQ(window->ComboBox_Connect_NetAddress->currentText(), "0");
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    EXPECT_FALSE(window->Button_Get_Video->isEnabled());
+    EXPECT_TRUE(window->Button_Connect->isEnabled());
+    EXPECT_EQ(window->Panel_Angle->text(), QString("Angle = 0.000") + QChar(0xB0));
+    EXPECT_FALSE(window->PageControl_Parameters->isTabVisible(
+        window->PageControl_Parameters->indexOf(window->TabSheet_Factory_Parameters)));
+    EXPECT_FALSE(window->PageControl_Interface->isTabVisible(
+        window->PageControl_Interface->indexOf(window->TabSheet_Calibration)));
+    EXPECT_EQ(window->Label_Ranges_Base_Value->text(), "none mm");
+    const std::pair<QTimer*, int> timers[] = {{window->Timer_Resize, 1},    {window->Timer_Result, 10},
+                                              {window->Timer_Repaint, 100}, {window->Timer_Motor, 1},
+                                              {window->Timer_Errors, 1000}, {window->Timer_Video, 1000}};
+    for (const auto& [timer, interval] : timers) {
+        EXPECT_EQ(timer->interval(), interval) << timer->objectName().toStdString();
+        EXPECT_EQ(timer->isActive(), timer == window->Timer_Errors) << timer->objectName().toStdString();
+    }
+    // The named controls of the pages exist for the handlers that come with them.
+    for (const char* name :
+         {"Chart_Result_Oscilloscope", "PaintBox_BitMap", "Panel_Motor", "Button_TABLE_Trans",
+          "CSpinEdit_Calibr_Ind_Step", "Edit_ZERO_Right", "CSpinEditLevel"})
+        EXPECT_NE(window->findChild<QWidget*>(name), nullptr) << name;
+    // Nobody can drag the height: FormResize puts it back to the constraint.
+    window->resize(WINDOW_WIDTH, 400);
+    QApplication::processEvents();
+    EXPECT_EQ(window->height(), window->Collapsed_Height);
+}
+
+TEST_F(SetupWindow, ConnectShowsIdentityParametersAngleRateAndScalesTheChart) {
+    TSensorStore store = demo->sensor->Store();
+    const float angle = static_cast<float>(12.3456 * M_PI / 180.0);
+    std::memcpy(&store.working.angle, &angle, sizeof angle);
+    store.working.factory[USER_FIRST_FACTORY + USER_ROI_TOP_HEIGHT] = 50 << 7; // 640 x 256
+    store.working.factory[IDENTITY_FIRST_FACTORY + IDENTITY_SERIAL_HI] = 1;
+    store.working.factory[IDENTITY_FIRST_FACTORY + IDENTITY_SERIAL_LO] = 2;
+    demo->sensor->SetStore(store);
+
+    Connect();
+    EXPECT_EQ(window->height(), MAX_HEIGHT); // the last step jumps to the maximum
+    EXPECT_EQ(window->Label_Ranges_Model_Value->text(), "455");
+    EXPECT_EQ(window->Label_Ranges_Serial_Value->text(), "65538");
+    EXPECT_EQ(window->Label_Ranges_Base_Value->text(), "80 mm");
+    EXPECT_EQ(window->Label_Ranges_RangeZ_Value->text(), "50 mm");
+    EXPECT_EQ(window->Label_Ranges_RangeXs_Value->text(), "40 mm");
+    EXPECT_EQ(window->Label_Ranges_RangeXe_Value->text(), "60 mm");
+    EXPECT_EQ(window->Panel_Angle->text(), QString("Angle = 12.300") + QChar(0xB0));
+    EXPECT_EQ(window->Panel_Freq->text(), "Freq.:193 fps");
+    EXPECT_EQ(window->Video_ROI, (TRoi{0, 0, 640, 256}));
+
+    QTableWidget* user = window->ValueListEditor_User_Parameters;
+    ASSERT_EQ(user->rowCount(), 13);
+    EXPECT_EQ(user->horizontalHeaderItem(0)->text(), "Parameter");
+    EXPECT_EQ(user->horizontalHeaderItem(1)->text(), "Value");
+    EXPECT_EQ(user->item(2, 0)->text(), "UART baudrate");
+    EXPECT_EQ(Cell(user, 2), "921600");
+    EXPECT_EQ(Cell(user, 9), QString::number(50 << 7));
+    for (int row = 0; row < 13; ++row)
+        EXPECT_FALSE(user->item(row, 1)->flags() & Qt::ItemIsEditable &&
+                     UserRow(row).style == TEditStyle::NONE);
+    QTableWidget* factory = window->ValueListEditor_Factory_Parameters;
+    ASSERT_EQ(factory->rowCount(), 48);
+    EXPECT_EQ(factory->item(0, 0)->text(), "SEQUENCER");
+    EXPECT_EQ(factory->item(47, 0)->text(), "LAS_POL");
+    EXPECT_EQ(Cell(factory, IDENTITY_FIRST_FACTORY), "455");
+
+    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->yAxis->range().lower, 0.0);
+    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->yAxis->range().upper, 52.5);
+    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->xAxis->range().lower, -31.5);
+    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->xAxis->range().upper, 31.5);
+    EXPECT_FALSE(window->ComboBox_Connect_Baud->isEnabled());
+    EXPECT_FALSE(window->ComboBox_Connect_NetAddress->isEnabled());
+    EXPECT_TRUE(window->Button_Get_Result->isEnabled());
+    EXPECT_FALSE(window->Button_Get_Video->isEnabled());
+    EXPECT_EQ(window->PageControl_Interface->currentWidget(), window->TabSheet_Result);
+
+    // Disconnect: the labels go back, the window shrinks, the editors keep their values.
+    window->Button_Connect->click();
+    EXPECT_EQ(window->Button_Connect->text(), "Connect");
+    EXPECT_EQ(window->Label_Ranges_Model_Value->text(), "none");
+    EXPECT_EQ(window->Label_Ranges_RangeXe_Value->text(), "none mm");
+    EXPECT_TRUE(window->ComboBox_Connect_Baud->isEnabled());
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return !window->Timer_Resize->isActive(); }, 2000));
+    EXPECT_EQ(window->height(), window->Collapsed_Height);
+    EXPECT_EQ(Cell(user, 2), "921600");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SetupWindow, ADisconnectInTheMiddleOfTheAnimationReversesIt) {
+    window->Button_Connect->click();
+    ASSERT_EQ(window->Button_Connect->text(), "Disconnect");
+    window->Timer_Resize->stop(); // step by hand
+    for (int k = 0; k < 3; ++k)
+        window->Timer_ResizeTimer();
+    EXPECT_EQ(window->height(), window->Collapsed_Height + 3 * RESIZE_STEP);
+    window->Button_Connect->click();
+    window->Timer_Resize->stop();
+    window->Timer_ResizeTimer();
+    EXPECT_EQ(window->height(), window->Collapsed_Height + 2 * RESIZE_STEP);
+    EXPECT_EQ(window->Panel_Parameters->height(), 2 * RESIZE_STEP);
+    window->Timer_ResizeTimer();
+    window->Timer_ResizeTimer();
+    EXPECT_EQ(window->height(), window->Collapsed_Height);
+    window->Timer_ResizeTimer(); // below the collapsed height it stops there
+    EXPECT_EQ(window->height(), window->Collapsed_Height);
+    EXPECT_FALSE(window->Timer_Resize->isActive());
+}
+
+TEST_F(SetupWindow, SilentSensorIsReportedWithinASecondAndTheWindowIsReset) {
+    demo->sensor->InjectFault(TSensorFault::NO_REPLY, TFaultMode::EVERY_REPLY);
+    window->ComboBox_Connect_NetAddress->setCurrentIndex(3);
+    QElapsedTimer clock;
+    clock.start();
+    window->Button_Connect->click();
+    EXPECT_EQ(window->Sensor_Result, 3u);
+    EXPECT_EQ(window->Button_Connect->text(), "Connect");
+    const qint64 connect_ms = clock.elapsed();
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 1500));
+    EXPECT_LE(clock.elapsed() - connect_ms, 1100);
+    EXPECT_EQ(boxes[0].caption, "ZQ455-SP.");
+    EXPECT_EQ(boxes[0].text, "Read timeout.");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    EXPECT_FALSE(boxes[0].errors_timer_active); // one box at a time
+    EXPECT_EQ(window->ComboBox_Connect_NetAddress->currentText(), "0");
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_TRUE(window->Timer_Errors->isActive());
+    EXPECT_EQ(window->height(), window->Collapsed_Height);
+}
+
+TEST_F(SetupWindow, NoDeviceGivesPortNotOpened) {
+    window.reset();
+    demo.reset();
+    Start(false);
+    window->Button_Connect->click();
+    EXPECT_EQ(window->Sensor_Result, 2u);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 1500));
+    EXPECT_EQ(boxes[0].text, "Port not openned.");
+    EXPECT_EQ(window->Label_Ranges_Model_Value->text(), "none");
+}
+
+TEST_F(SetupWindow, DisconnectWhileMeasuringIsReportedOnTheNextRequest) {
+    Connect();
+    window->Button_Get_Result->click();
+    EXPECT_EQ(window->Button_Get_Result->text(), "Stop Measure");
+    EXPECT_FALSE(window->PageControl_Interface->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return demo->sensor->Counters().answered > 8; }, 2000));
+    EXPECT_TRUE(boxes.empty());
+    window->Button_Connect->click(); // stays enabled while measuring
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 1500));
+    EXPECT_EQ(boxes[0].text, "Port not openned.");
+    EXPECT_EQ(boxes[0].connect_caption, "Connect"); // reset before the message
+    EXPECT_FALSE(window->Timer_Result->isActive());
+    EXPECT_EQ(window->Button_Get_Result->text(), "Start Measure");
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    EXPECT_EQ(window->Button_Get_Video->text(), "Get BITMAP");
+    // The page control stays as the reset found it until the next connect.
+    EXPECT_FALSE(window->PageControl_Interface->isEnabled());
+    Connect();
+    EXPECT_TRUE(window->PageControl_Interface->isEnabled());
+}
+
+TEST_F(SetupWindow, ExposureDialogRoundsToTheDeviceStep) {
+    Connect();
+    TForm_Exposure* dialog = window->Form_Exposure;
+    int beeps = 0;
+    dialog->Beep = [&] { ++beeps; };
+    for (const auto& [typed, us] : {std::pair{"54", 50u}, {"55", 60u}, {"12", 50u}, {"999999", 81960u}}) {
+        answer = [&, typed = typed](QDialog&) {
+            dialog->Edit_Exposure_Value->clear();
+            QTest::keyClicks(dialog->Edit_Exposure_Value, QString("x-. ") + typed);
+            QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        };
+        SelectUserRow(USER_EXPOSURE);
+        window->ValueListEditor_User_ParametersEditButtonClick();
+        EXPECT_EQ(ExposureUsFromValue(window->User_Params[USER_EXPOSURE]), us) << typed;
+        EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, USER_EXPOSURE),
+                  QString::number(window->User_Params[USER_EXPOSURE]));
+    }
+    EXPECT_EQ(beeps, 16); // four refused keys each time
+    EXPECT_EQ(dialog->windowTitle(), "Exposure...");
+
+    // An emptied field shows what it had when opened; the tick sets bit 0.
+    window->User_Params[USER_EXPOSURE] = 0xC000 | (3 << 1); // 80 us, top bits set
+    answer = [&](QDialog&) {
+        EXPECT_EQ(dialog->Edit_Exposure_Value->text(), "80");
+        dialog->Edit_Exposure_Value->clear();
+        dialog->CheckBox_bit_Auto_Exposure->setChecked(true);
+        dialog->Button1Click();
+        EXPECT_EQ(dialog->Edit_Exposure_Value->text(), "80");
+    };
+    window->ValueListEditor_User_ParametersEditButtonClick();
+    EXPECT_EQ(window->User_Params[USER_EXPOSURE], 0xC000 | (3 << 1) | 1);
+}
+
+TEST_F(SetupWindow, DelayAndExternalSignalsDialogsKeepWhatTheyDoNotShow) {
+    Connect();
+    TForm_Exposure_Delay* delay = window->Form_Exposure_Delay;
+    for (const auto& [typed, v] : {std::pair{"2", 1}, {"1", 0}, {"81916", 16383}, {"0", 0}}) {
+        answer = [&, typed = typed](QDialog&) {
+            delay->Edit_Exposure_Value->setText(typed);
+            delay->Button1Click();
+        };
+        SelectUserRow(USER_EXTERNAL_DELAY);
+        window->ValueListEditor_User_ParametersEditButtonClick();
+        EXPECT_EQ(window->User_Params[USER_EXTERNAL_DELAY], v) << typed;
+    }
+
+    TForm_Ext_Sig* signals_dialog = window->Form_Ext_Sig;
+    window->User_Params[USER_EXTERNAL_SIGNALS] = 0xFFF8 | 0x2;
+    answer = [&](QDialog&) {
+        EXPECT_EQ(signals_dialog->RadioGroupPriority->ItemIndex(), 0);
+        EXPECT_EQ(signals_dialog->RadioGroupStrobeLevel->ItemIndex(), 1);
+        EXPECT_EQ(signals_dialog->RadioGroupExternalSync->ItemIndex(), 0);
+        signals_dialog->RadioGroupPriority->SetItemIndex(1);
+        signals_dialog->RadioGroupStrobeLevel->SetItemIndex(0);
+        signals_dialog->RadioGroupExternalSync->SetItemIndex(1);
+        QTest::mouseClick(signals_dialog->Button1, Qt::LeftButton);
+    };
+    SelectUserRow(USER_EXTERNAL_SIGNALS);
+    window->ValueListEditor_User_ParametersEditButtonClick();
+    EXPECT_EQ(window->User_Params[USER_EXTERNAL_SIGNALS], 0xFFF8 | 0x5);
+
+    // Cancel changes nothing, but the editor is redrawn from the values.
+    const size_t sent = demo->sensor->Commands().size();
+    window->ValueListEditor_User_Parameters->item(USER_EXTERNAL_SIGNALS, 1)->setText("stale");
+    answer = [&](QDialog&) {
+        signals_dialog->RadioGroupPriority->SetItemIndex(0);
+        signals_dialog->Button2Click();
+    };
+    window->ValueListEditor_User_ParametersEditButtonClick();
+    EXPECT_EQ(window->User_Params[USER_EXTERNAL_SIGNALS], 0xFFF8 | 0x5);
+    EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, USER_EXTERNAL_SIGNALS), QString::number(0xFFFD));
+    EXPECT_EQ(demo->sensor->Commands().size(), sent); // nothing is sent by an edit
+}
+
+TEST_F(SetupWindow, PickListsChangeOnlyTheWindowsCopyAndRoiCellsCannotBeEdited) {
+    Connect();
+    const size_t sent = demo->sensor->Commands().size();
+    Pick(USER_UART_BAUDRATE, "9600");
+    EXPECT_EQ(window->User_Params[USER_UART_BAUDRATE], 0x41);
+    EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, USER_UART_BAUDRATE), "9600");
+    Pick(USER_EXTERNAL_DIVIDER, "16384");
+    EXPECT_EQ(window->User_Params[USER_EXTERNAL_DIVIDER], 16383);
+    EXPECT_EQ(demo->sensor->Commands().size(), sent);
+
+    // The menus act on the row selected last; ROI cells are rewritten from the value.
+    const uint16_t roi = window->User_Params[USER_ROI_LEFT_WIDTH];
+    SelectUserRow(USER_ROI_LEFT_WIDTH);
+    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    EXPECT_EQ(grid->indexWidget(grid->model()->index(USER_ROI_LEFT_WIDTH, 1)), nullptr);
+    grid->item(USER_ROI_LEFT_WIDTH, 1)->setText("1");
+    window->ValueListEditor_User_ParametersContextPopup(QPoint(5, 5));
+    window->PopupMenu_User_Parameters->hide();
+    EXPECT_EQ(window->User_Params[USER_ROI_LEFT_WIDTH], roi);
+    EXPECT_EQ(Cell(grid, USER_ROI_LEFT_WIDTH), QString::number(roi));
+    EXPECT_EQ(window->User_Row, USER_ROI_LEFT_WIDTH);
+}
+
+TEST_F(SetupWindow, EachMenuCommandSendsItsRequests) {
+    options.service = true;
+    window.reset();
+    Start(false);
+    Connect();
+    SelectUserRow(USER_LASER_INTENSITY);
+    struct TCase {
+        QAction* item;
+        std::vector<uint8_t> commands;
+    };
+    const std::vector<uint8_t> read_all = Repeat(0x02, 13);
+    const TCase cases[] = {
+        {window->Read_User_Parameter, {0x02}},
+        {window->Load_User_Parameter, {0x03}},
+        {window->Read_User_Parameters, read_all},
+        {window->Load_User_Parameters, Repeat(0x03, 13)},
+        {window->Write_User_Parameters, Join({0x04}, read_all)},
+        {window->Restore_User_Parameters, Join({0x04}, read_all)},
+        {window->Rotate_System, {0x0A}},
+        {window->Write_Angle, {0x0C, 0x0B}},
+        {window->Restore_Angle, {0x0C, 0x0B}},
+        {window->Read_Factory_Parameters, {0x20}},
+        {window->Load_Factory_Parameters, {0x21}},
+        {window->Write_Factory_Parameters, {0x22, 0x20}},
+        {window->Reastore_Factory_Parameters, {0x22, 0x20}},
+    };
+    for (const TCase& c : cases) {
+        const size_t before = demo->sensor->Commands().size();
+        c.item->trigger();
+        EXPECT_EQ(window->Sensor_Result, 0u) << c.item->text().toStdString();
+        ASSERT_TRUE(
+            WaitFor([&] { return demo->sensor->Commands().size() >= before + c.commands.size(); }, 1000));
+        EXPECT_EQ(CommandsSince(before), c.commands) << c.item->text().toStdString();
+    }
+    // Rotating took the scene's angle; the text follows it.
+    EXPECT_EQ(window->Panel_Angle->text(), Utf8(AngleText(window->System_Angle)));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SetupWindow, LoadedAddressAndRateAreFollowedByTheLinkAndTheConnectBar) {
+    Connect();
+    Pick(USER_NETWORK_ADDRESS, "5");
+    window->Load_User_Parameter->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(window->ComboBox_Connect_NetAddress->currentText(), "5");
+    ASSERT_TRUE(WaitFor([&] { return demo->sensor->Address() == 5; }, 1000));
+    window->Read_User_Parameters->trigger(); // goes to address 5 and is answered there
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(window->User_Params[USER_NETWORK_ADDRESS], 5);
+
+    Pick(USER_UART_BAUDRATE, "460800");
+    window->Load_User_Parameter->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(window->ComboBox_Connect_Baud->currentText(), "460800");
+    ASSERT_TRUE(WaitFor([&] { return demo->sensor->Baud() == 460800; }, 1000));
+    window->Read_User_Parameters->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+
+    window->Restore_User_Parameters->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(window->ComboBox_Connect_NetAddress->currentText(), "0");
+    EXPECT_EQ(window->ComboBox_Connect_Baud->currentText(), "921600");
+    EXPECT_EQ(demo->sensor->Address(), 0);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SetupWindow, RightClickOpensTheMenuForTheRowSelectedLast) {
+    TSensorStore store = demo->sensor->Store();
+    Connect();
+    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    SelectUserRow(USER_RESULT_LENGTH);
+    const QPoint at = grid->visualItemRect(grid->item(USER_POINT_TIME, 0)).center();
+    QTest::mousePress(grid->viewport(), Qt::RightButton, {}, at);
+    QTest::mouseRelease(grid->viewport(), Qt::RightButton, {}, at);
+    EXPECT_EQ(grid->currentRow(), USER_RESULT_LENGTH);
+    QContextMenuEvent menu_event(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(grid->viewport(), &menu_event);
+    EXPECT_TRUE(window->PopupMenu_User_Parameters->isVisible());
+    window->PopupMenu_User_Parameters->hide();
+
+    store.working.factory[USER_FIRST_FACTORY + USER_RESULT_LENGTH] = 1;
+    demo->sensor->SetStore(store);
+    window->Read_User_Parameter->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "256");
+    EXPECT_EQ(window->User_Params[USER_POINT_TIME], store.working.User(USER_POINT_TIME));
+}
+
+TEST_F(SetupWindow, LeavingTheFactoryEditorTakesItsValue) {
+    options.service = true;
+    window.reset();
+    Start(false);
+    Connect();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->PageControl_Parameters->setCurrentWidget(window->TabSheet_Factory_Parameters);
+    QTableWidget* grid = window->ValueListEditor_Factory_Parameters;
+    grid->setFocus();
+    grid->setCurrentCell(7, 1);
+    grid->item(7, 1)->setText("321");
+    window->CSpinEditLevel->setFocus();
+    EXPECT_EQ(window->Factory_Params[7], 321);
+}
+
+TEST_F(SetupWindow, FlashErrorDisconnectsTheWindow) {
+    Connect();
+    demo->sensor->InjectFault(TSensorFault::WRONG_FLASH_CONFIRMATION);
+    const QString shown = Cell(window->ValueListEditor_User_Parameters, 0);
+    window->Write_User_Parameters->trigger();
+    EXPECT_EQ(window->Sensor_Result, 10u);
+    window->Timer_ErrorsTimer();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "FLASH error.");
+    EXPECT_EQ(boxes[0].height, window->Collapsed_Height);
+    EXPECT_EQ(window->Button_Connect->text(), "Connect");
+    EXPECT_EQ(window->Panel_Angle->text(), QString("Angle = 0.000") + QChar(0xB0));
+    EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, 0), shown); // editors are left alone
+    EXPECT_EQ(window->User_Row, 0);
+    // A quiet tick shows nothing.
+    window->Timer_ErrorsTimer();
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(SetupWindow, FactoryEditorTakesOnlyDecimalIntegers) {
+    options.service = true;
+    window.reset();
+    Start(false);
+    EXPECT_TRUE(window->PageControl_Parameters->isTabVisible(
+        window->PageControl_Parameters->indexOf(window->TabSheet_Factory_Parameters)));
+    Connect();
+    window->PageControl_Parameters->setCurrentWidget(window->TabSheet_Factory_Parameters);
+    QTableWidget* grid = window->ValueListEditor_Factory_Parameters;
+    grid->setCurrentCell(3, 1);
+    const uint16_t old = window->Factory_Params[3];
+    grid->item(3, 1)->setText("12a");
+    grid->setCurrentCell(4, 1); // moving on accepts the row left
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "'12a' is not a valid integer value");
+    EXPECT_EQ(boxes[0].caption, APPLICATION_TITLE);
+    EXPECT_EQ(window->Factory_Params[3], old);
+    EXPECT_EQ(window->Factory_Row, 4);
+    grid->item(4, 1)->setText("77777");
+    window->ValueListEditor_Factory_ParametersExit();
+    ASSERT_EQ(boxes.size(), 2u);
+    grid->item(4, 1)->setText("1234");
+    window->ValueListEditor_Factory_ParametersContextPopup(QPoint(5, 5));
+    window->PopupMenu_Factory_Parameters->hide();
+    EXPECT_EQ(window->Factory_Params[4], 1234);
+    EXPECT_EQ(boxes.size(), 2u);
+    // Typing goes through the cell's editor; each key first accepts the text so far.
+    grid->setCurrentCell(5, 1);
+    QTest::keyClick(grid, '4');
+    auto* edit = grid->findChild<QLineEdit*>("FactoryEdit");
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(Cell(grid, 5), "4");
+    QTest::keyClick(edit, '2');
+    EXPECT_EQ(window->Factory_Params[5], 4);
+    grid->setCurrentCell(6, 1);
+    EXPECT_EQ(window->Factory_Params[5], 42);
+    window->Load_Factory_Parameters->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    ASSERT_TRUE(WaitFor([&] { return demo->sensor->Store().working.factory[5] == 42; }, 1000));
+}
+
+TEST_F(SetupWindow, PagesEnableTheButtonsOnlyWhenConnected) {
+    options.service = true;
+    window.reset();
+    Start(false);
+    window->PageControl_Interface->setCurrentWidget(window->TabSheet_Video);
+    EXPECT_FALSE(window->Button_Get_Video->isEnabled());
+    EXPECT_FALSE(window->Timer_Repaint->isActive());
+    window->PageControl_Interface->setCurrentWidget(window->TabSheet_Result);
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    Connect();
+    window->PageControl_Interface->setCurrentWidget(window->TabSheet_Video);
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    EXPECT_TRUE(window->Button_Get_Video->isEnabled());
+    EXPECT_TRUE(window->Timer_Repaint->isActive());
+    window->PageControl_Interface->setCurrentWidget(window->TabSheet_Result);
+    EXPECT_TRUE(window->Button_Get_Result->isEnabled());
+    EXPECT_FALSE(window->Button_Get_Video->isEnabled());
+    EXPECT_FALSE(window->Timer_Repaint->isActive());
+    window->PageControl_Interface->setCurrentWidget(window->TabSheet_Calibration);
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    EXPECT_FALSE(window->Button_Get_Video->isEnabled());
+}
+
+TEST_F(SetupWindow, ClosingReleasesBothLinksAndStopsTheTimers) {
+    Connect();
+    window->Button_Get_Result->click();
+    window->close();
+    EXPECT_EQ(window->Sensor, nullptr);
+    EXPECT_EQ(window->Motor, nullptr);
+    EXPECT_EQ(window->Video_Bitmap, nullptr);
+    EXPECT_FALSE(window->Timer_Result->isActive());
+    EXPECT_FALSE(window->Timer_Errors->isActive());
+    // The virtual sensor sees its port free again: a new program connects to it.
+    window.reset();
+    Start(false);
+    Connect();
+}

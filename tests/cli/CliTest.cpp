@@ -1,0 +1,283 @@
+// The command-line tool against the virtual sensor: output lines and exit status.
+
+#include "cli/Cli.h"
+#include "link/ResultCodes.h"
+#include "sim/SensorSimulator.h"
+#include "sim/StageSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+using namespace zq455;
+using namespace zq455::cli;
+
+namespace {
+
+TSensorTiming Unpaced() {
+    TSensorTiming timing;
+    timing.paced = false;
+    timing.rate_change_ms = 10;
+    return timing;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    int Run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        args.insert(args.begin(), {"--port", sim.SlavePath()});
+        return RunCli(args, environment);
+    }
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::istringstream text(out.str());
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    // A load has no reply; the next command's open empties the queues, so wait until the
+    // sensor has taken the request.
+    int RunLoad(std::vector<std::string> args) {
+        const uint32_t before = sim.Counters().answered;
+        const int status = Run(std::move(args));
+        EXPECT_TRUE(sim.WaitAnswered(before + 1));
+        return status;
+    }
+    std::string TempFile(const std::string& name, const std::string& contents) {
+        const std::string path = ::testing::TempDir() + name;
+        std::ofstream(path, std::ios::binary) << contents;
+        return path;
+    }
+
+    TSensorSimulator sim{Unpaced()};
+    std::ostringstream out, err;
+    TCliEnvironment environment{&out, &err,
+                                [](uint32_t ms) { SleepMilliseconds(std::min<uint32_t>(ms, 20)); }};
+};
+
+} // namespace
+
+TEST_F(Cli, IdentifyPrintsTheEightIdentityLines) {
+    ASSERT_EQ(Run({"identify"}), 0) << err.str();
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"Device type: 455", "Device modification: 1",
+                                                 "Device serial lo: 12345", "Device serial hi: 0",
+                                                 "Base distance: 80", "Measuring range Z: 50",
+                                                 "Measuring range Xsmr: 40", "Measuring range Xemr: 60"}));
+    EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(Cli, UserParametersReadLoadStoreAndRestore) {
+    ASSERT_EQ(Run({"user", "read"}), 0);
+    ASSERT_EQ(Lines().size(), 13u);
+    EXPECT_EQ(Lines()[0], "Sensor On/Off = 1");
+    EXPECT_EQ(Lines()[8], "ROI left width = 12800");
+    ASSERT_EQ(RunLoad({"user", "load", "11", "1234"}), 0);
+    EXPECT_EQ(out.str(), "");
+    ASSERT_EQ(Run({"user", "read", "11"}), 0);
+    EXPECT_EQ(out.str(), "Exposure = 1234\n");
+    ASSERT_EQ(Run({"user", "write"}), 0);
+    EXPECT_EQ(Lines()[11], "Exposure = 1234");
+    EXPECT_EQ(sim.Store().flash.User(11), 1234);
+    ASSERT_EQ(Run({"user", "restore"}), 0);
+    EXPECT_EQ(Lines()[11], "Exposure = 500");
+}
+
+TEST_F(Cli, FactoryBlockFromArgumentsOrFile) {
+    ASSERT_EQ(Run({"factory", "read"}), 0);
+    const std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 48u);
+    EXPECT_EQ(lines[0], "SEQUENCER = 1");
+    EXPECT_EQ(lines[47], "LAS_POL = 0");
+
+    std::vector<std::string> args = {"factory", "load"};
+    std::string file;
+    for (unsigned i = 0; i < 48; ++i) {
+        args.push_back(std::to_string(i == 25 ? 456 : i));
+        file += std::to_string(i == 25 ? 457 : i) + (i % 8 == 7 ? "\n" : " \t");
+    }
+    ASSERT_EQ(RunLoad(args), 0) << err.str();
+    ASSERT_EQ(Run({"identify"}), 0);
+    EXPECT_EQ(Lines()[0], "Device type: 456");
+    ASSERT_EQ(RunLoad({"factory", "load", "--file", TempFile("factory.txt", file)}), 0) << err.str();
+    ASSERT_EQ(Run({"identify"}), 0);
+    EXPECT_EQ(Lines()[0], "Device type: 457");
+
+    args.pop_back();
+    EXPECT_EQ(Run(args), EXIT_USAGE);
+    EXPECT_EQ(Run({"factory", "load", "--file", TempFile("short.txt", "1 2 3")}), EXIT_DATA);
+    EXPECT_NE(err.str().find("3 values, 48 expected"), std::string::npos) << err.str();
+    EXPECT_EQ(Run({"factory", "load", "--file", ::testing::TempDir() + "missing.txt"}), EXIT_NO_INPUT);
+}
+
+TEST_F(Cli, AngleAndCalibrationFrame) {
+    ASSERT_EQ(Run({"angle", "read"}), 0);
+    EXPECT_EQ(out.str(), "Angle = 0.000\u00B0\n");
+    ASSERT_EQ(Run({"angle", "rotate"}), 0);
+    EXPECT_EQ(out.str(), "Angle = 1.230\u00B0\n"); // 0.0215 rad = 1.2319 degrees
+    ASSERT_EQ(Run({"angle", "write"}), 0);
+    EXPECT_EQ(out.str(), "Angle = 1.230\u00B0\n");
+    ASSERT_EQ(Run({"angle", "restore"}), 0);
+    EXPECT_EQ(out.str(), "Angle = 0.000\u00B0\n");
+
+    ASSERT_EQ(Run({"calibr-frame"}), 0);
+    const auto lines = Lines();
+    ASSERT_EQ(lines.size(), 641u);
+    EXPECT_EQ(lines[0], "640");
+    EXPECT_NE(lines[320], "0");
+}
+
+TEST_F(Cli, TableSendAndSave) {
+    std::string bytes(1310720, '\0');
+    bytes[2 * 4100] = 0x34; // value 4100 = 0x1234, little-endian
+    bytes[2 * 4100 + 1] = 0x12;
+    ASSERT_EQ(Run({"table", "send", TempFile("table.bin", bytes)}), 0) << err.str();
+    EXPECT_EQ(sim.TableMemory()[4100], 0x1234);
+    ASSERT_EQ(Run({"table", "save"}), 0) << err.str();
+    EXPECT_EQ(sim.Counters().table_saves, 1u);
+    EXPECT_EQ(Run({"table", "send", TempFile("odd.bin", "abc")}), EXIT_DATA);
+}
+
+TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
+    const std::vector<std::vector<std::string>> usage = {
+        {},
+        {"bogus"},
+        {"user"},
+        {"user", "read", "13"},
+        {"user", "load", "1"},
+        {"user", "load", "1", "65536"},
+        {"angle"},
+        {"table", "send"},
+        {"identify", "now"},
+    };
+    for (const auto& args : usage) {
+        EXPECT_EQ(Run(args), EXIT_USAGE) << testing::PrintToString(args);
+        EXPECT_EQ(err.str().rfind("usage: zq455", 0), 0u) << err.str();
+    }
+    out.str("");
+    EXPECT_EQ(RunCli({"--baud", "1234", "identify"}, environment), EXIT_USAGE);
+    EXPECT_EQ(RunCli({"--address", "32", "identify"}, environment), EXIT_USAGE);
+    EXPECT_EQ(RunCli({"--help"}, environment), 0);
+    for (const char* word :
+         {"identify", "user read [INDEX]", "factory load V0 ... V47", "angle read", "calibr-frame",
+          "table send FILE", "table save", "simulate", "--port PATH", "--usb DESCRIPTION", "motor [--motor-port PATH",
+          "wait [SECONDS]"})
+        EXPECT_NE(out.str().find(word), std::string::npos) << word;
+
+    err.str("");
+    EXPECT_EQ(RunCli({"--port", "/nonexistent/tty", "identify"}, environment),
+              static_cast<int>(RESULT_PORT_NOT_OPENED));
+    EXPECT_EQ(err.str(), "Port not openned.\n");
+    sim.InjectFault(TSensorFault::WRONG_CHECKSUM);
+    EXPECT_EQ(Run({"identify"}), static_cast<int>(RESULT_PACKET_ERROR));
+    EXPECT_EQ(err.str(), "Packet error.\n");
+    EXPECT_EQ(out.str(), "");
+    sim.InjectFault(TSensorFault::WRONG_FLASH_CONFIRMATION);
+    EXPECT_EQ(Run({"factory", "write"}), static_cast<int>(RESULT_FLASH_ERROR));
+    EXPECT_EQ(err.str(), "FLASH error.\n");
+}
+
+TEST(CliSimulate, ServesTheVirtualSensorAndStageUntilStopped) {
+    std::ostringstream out, err;
+    std::mutex lock;
+    std::string printed;
+    std::atomic<bool> stop{false};
+    TCliEnvironment environment;
+    environment.out = &out;
+    environment.err = &err;
+    // Asked on the serving thread, which writes `out`; a copy crosses over under the lock.
+    environment.stop_requested = [&] {
+        std::lock_guard<std::mutex> guard(lock);
+        printed = out.str();
+        return stop.load();
+    };
+    int status = -1;
+    std::thread serve([&] { status = RunCli({"simulate", "--unpaced"}, environment); });
+    std::string sensor_path, motor_path;
+    for (int i = 0; i < 200 && motor_path.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::lock_guard<std::mutex> guard(lock);
+        std::istringstream lines(printed);
+        std::string first, second;
+        if (std::getline(lines, first) && std::getline(lines, second) && printed.back() == '\n' &&
+            first.rfind("sensor /dev/", 0) == 0 && second.rfind("motor /dev/", 0) == 0) {
+            sensor_path = first.substr(7);
+            motor_path = second.substr(6);
+        }
+    }
+    ASSERT_FALSE(motor_path.empty()) << printed;
+    std::ostringstream client_out, client_err;
+    TCliEnvironment client{&client_out, &client_err};
+    EXPECT_EQ(RunCli({"--port", sensor_path, "identify"}, client), 0) << client_err.str();
+    EXPECT_EQ(client_out.str().substr(0, 17), "Device type: 455\n");
+
+    // The stage starts at its home end, moves, and reports busy bits clear when done.
+    auto motor = [&](std::vector<std::string> args) {
+        client_out.str("");
+        client_err.str("");
+        args.insert(args.begin(), {"motor", "--motor-port", motor_path});
+        return RunCli(args, client);
+    };
+    EXPECT_EQ(motor({"status"}), 0) << client_err.str();
+    EXPECT_EQ(client_out.str(), "Status: 0x10\n");
+    EXPECT_EQ(motor({"forward", "3200"}), 0) << client_err.str();
+    EXPECT_EQ(client_out.str(), "");
+    EXPECT_EQ(motor({"wait"}), 0) << client_err.str();
+    EXPECT_EQ(client_out.str().rfind("Status: 0x", 0), 0u);
+    EXPECT_EQ(motor({"status"}), 0);
+    EXPECT_EQ(client_out.str(), "Status: 0x00\n");
+    EXPECT_EQ(motor({"init"}), 0);
+    EXPECT_EQ(motor({"wait", "10"}), 0);
+    EXPECT_EQ(motor({"status2"}), 0);
+    EXPECT_EQ(client_out.str(), "Status: 0x10\n");
+    stop = true;
+    serve.join();
+    EXPECT_EQ(status, 0);
+}
+
+TEST(CliMotor, UsageAndDeviceErrors) {
+    std::ostringstream out, err;
+    TCliEnvironment environment{&out, &err};
+    for (const auto& args : std::vector<std::vector<std::string>>{{"motor"},
+                                                                  {"motor", "forward"},
+                                                                  {"motor", "forward", "-3"},
+                                                                  {"motor", "backward", "1", "2"},
+                                                                  {"motor", "status", "now"},
+                                                                  {"motor", "--motor-bus", "x", "status"},
+                                                                  {"motor", "wait", "forever"},
+                                                                  {"motor", "spin"}}) {
+        err.str("");
+        EXPECT_EQ(RunCli(args, environment), EXIT_USAGE) << testing::PrintToString(args);
+        EXPECT_EQ(err.str().rfind("usage: zq455", 0), 0u) << err.str();
+    }
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-port", "/nonexistent/tty", "status"}, environment),
+              static_cast<int>(RESULT_PORT_NOT_OPENED));
+    EXPECT_EQ(err.str(), "Port not openned.\n");
+    // Nothing registered and no such USB device: the default description is not found either.
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-usb", "NO SUCH DRIVER", "init"}, environment),
+              static_cast<int>(RESULT_PORT_NOT_OPENED));
+
+    // A drive that never clears its busy bits: `wait` gives up and says so.
+    TStageSettings settings;
+    settings.fast = true;
+    TStageSimulator stage(settings);
+    stage.SetFault(TStageFault::NEVER_IDLE);
+    EXPECT_EQ(RunCli({"motor", "--motor-port", stage.SlavePath(), "forward", "10"}, environment), 0);
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-port", stage.SlavePath(), "wait", "1"}, environment), 75);
+    EXPECT_NE(err.str().find("still busy"), std::string::npos);
+    // A short reply times out with the link's code (by description: one read call, 1060 ms).
+    stage.RegisterUsb("CLI TEST DRIVER");
+    stage.SetFault(TStageFault::SHORT_REPLY);
+    err.str("");
+    EXPECT_EQ(RunCli({"motor", "--motor-usb", "CLI TEST DRIVER", "status"}, environment),
+              static_cast<int>(RESULT_READ_TIMEOUT));
+    EXPECT_EQ(err.str(), "Read timeout.\n");
+}
