@@ -530,7 +530,7 @@ void TForm_Main::BuildInterfacePages() {
     PageControl_Interface->addTab(TabSheet_Result, "RESULT");
 
     TabSheet_Video = Named(new QWidget, "TabSheet_Video");
-    PaintBox_BitMap = Named(new TPaintBox(TabSheet_Video), "PaintBox_BitMap");
+    BuildVideoPage();
     PageControl_Interface->addTab(TabSheet_Video, "VIDEO");
 
     TabSheet_Calibration = Named(new QWidget, "TabSheet_Calibration");

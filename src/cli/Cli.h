@@ -97,6 +97,8 @@ std::vector<TCliCommand> SensorCommands();
 TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices);
 // motor [--motor-port PATH | --motor-usb DESCRIPTION] COMMAND: the stage's motor driver.
 TCliCommand MotorCommand();
+// frame --bmp FILE: one camera frame as the window's bitmap file.
+TCliCommand FrameCommand();
 // The virtual sensor and the virtual stage for `simulate`, the sensor's calibration frames
 // following the stage's position.
 std::vector<TSimulatedDevice> SimulatedSensorAndStage();
