@@ -105,9 +105,8 @@ void AnalyseProfile(const uint16_t* values, uint32_t available, uint16_t pair_co
     tick.right_edge = right;
     tick.min_z = min_z;
     tick.max_z = max_z;
-    tick.over_level =
-        std::fabs(static_cast<long double>(max_z) * 1000 - static_cast<long double>(min_z) * 1000) >=
-        static_cast<long double>(controls.level_um);
+    tick.over_level = std::fabs(static_cast<long double>(max_z) * 1000 - static_cast<long double>(min_z) * 1000) >=
+                      static_cast<long double>(controls.level_um);
 }
 
 } // namespace zq455

@@ -17,8 +17,7 @@ namespace zq455 {
 std::string FormatProfileValue(float value);
 
 // The whole file's bytes for the kept profile and its announced pair count.
-std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile,
-                              uint16_t pair_count);
+std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile, uint16_t pair_count);
 
 struct TFileResult {
     bool ok = false;
