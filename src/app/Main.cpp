@@ -292,11 +292,17 @@ void TPaintBox::mouseReleaseEvent(QMouseEvent* event) {
 bool TFileDialog::Execute() {
     if (Run)
         return Run(*this);
-    // "All files(*.*)|*.*|Data files(*.dtf)|*.dtf" -> "All files(*.*)", "Data files(*.dtf)"
+    // "All files(*.*)|*.*|Data files(*.dtf)|*.dtf" -> "All files(*.*)", "Data files(*.dtf)"; a
+    // name that already shows its pattern keeps it once.
     const QStringList parts = Filter.split('|');
     QStringList filters;
-    for (int k = 0; k + 1 < parts.size(); k += 2)
-        filters << QString("%1 (%2)").arg(parts[k], QString(parts[k + 1]).replace(';', ' '));
+    for (int k = 0; k + 1 < parts.size(); k += 2) {
+        const QString pattern = QString(parts[k + 1]).replace(';', ' ');
+        if (parts[k].endsWith("(" + pattern + ")"))
+            filters << parts[k];
+        else
+            filters << QString("%1 (%2)").arg(parts[k], pattern);
+    }
     QFileDialog dialog(Owner, QString(), InitialDir);
     dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -688,6 +694,7 @@ void TForm_Main::BuildTimers() {
     connect(Timer_Resize, &QTimer::timeout, this, [this] { Timer_ResizeTimer(); });
     connect(Timer_Result, &QTimer::timeout, this, [this] { Timer_ResultTimer(); });
     connect(Timer_Errors, &QTimer::timeout, this, [this] { Timer_ErrorsTimer(); });
+    connect(Timer_Repaint, &QTimer::timeout, this, [this] { Timer_RepaintTimer(); });
 }
 
 // The panels follow the window's height as aligned panels do: the connect bar at the top,

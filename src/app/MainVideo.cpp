@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -27,6 +28,25 @@ namespace {
 
 constexpr const char* BITMAP_FILTER = "All files(*.*)|*.*|BitMap files(*.bmp)|*.bmp";
 constexpr int BITMAP_FILTER_INDEX = 2;
+
+constexpr int MIN_BAR_WIDTH = 8;
+
+// The frame area's vertical bar takes only the room the page leaves beside the frame's 640
+// columns, so the frame never has to scroll sideways.
+class TFrameScrollBar : public QScrollBar {
+public:
+    explicit TFrameScrollBar(QScrollArea* area) : QScrollBar(Qt::Vertical), Area(area) {}
+    QSize sizeHint() const override {
+        QSize size = QScrollBar::sizeHint();
+        const int room = Area->width() - 2 * Area->frameWidth() - FRAME_WIDTH;
+        if (room >= MIN_BAR_WIDTH && room < size.width())
+            size.setWidth(room);
+        return size;
+    }
+
+private:
+    QScrollArea* Area;
+};
 
 // The drag's state lives in the window's shared state; TRoiDrag works on a copy of it.
 template <typename TStep> bool StepRoiDrag(TForm_Main& form, TStep step) {
@@ -53,6 +73,7 @@ void TForm_Main::BuildVideoPage() {
     ScrollBox_Video->setObjectName("ScrollBox_Video");
     ScrollBox_Video->setFrameShape(QFrame::NoFrame);
     ScrollBox_Video->setWidgetResizable(false);
+    ScrollBox_Video->setVerticalScrollBar(new TFrameScrollBar(ScrollBox_Video));
     auto* frame_area = new QWidget;
     frame_area->setObjectName("Panel_Video_Frame");
     frame_area->setFixedSize(FRAME_WIDTH, FRAME_HEIGHT);
@@ -73,7 +94,6 @@ void TForm_Main::BuildVideoPage() {
     };
 
     connect(Button_Get_Video, &QPushButton::clicked, this, [this] { Button_Get_VideoClick(); });
-    connect(Timer_Repaint, &QTimer::timeout, this, [this] { Timer_RepaintTimer(); });
 }
 
 void TForm_Main::Button_Get_VideoClick() {
@@ -106,6 +126,8 @@ void TForm_Main::Timer_RepaintTimer() {
 void TForm_Main::PaintBox_BitMapPaint(QPainter& canvas) {
     if (Video_Bitmap)
         canvas.drawImage(0, 0, *Video_Bitmap);
+    // The region is in frame pixels; the paint box starts at the frame's offsets.
+    canvas.translate(-PaintBox_BitMap->x(), -PaintBox_BitMap->y());
     QPen pen(Qt::white, 1, Qt::DotLine);
     pen.setCosmetic(true);
     canvas.setPen(pen);
@@ -117,7 +139,11 @@ void TForm_Main::PaintBox_BitMapPaint(QPainter& canvas) {
     canvas.drawRect(QRect(x0, y0, std::max(0, x1 - x0 - 1), std::max(0, y1 - y0 - 1)));
 }
 
+// The mouse handlers get paint-box pixels; the paint box sits at the frame's offsets on the
+// camera, so the point under the mouse is that far into the frame.
 void TForm_Main::PaintBox_BitMapMouseDown(Qt::MouseButton button, int x, int y) {
+    x += PaintBox_BitMap->x();
+    y += PaintBox_BitMap->y();
     if (button == Qt::LeftButton) {
         StepRoiDrag(*this, [&](TRoiDrag& drag) {
             drag.Press(x, y);
@@ -129,6 +155,8 @@ void TForm_Main::PaintBox_BitMapMouseDown(Qt::MouseButton button, int x, int y) 
 }
 
 void TForm_Main::PaintBox_BitMapMouseMove(int x, int y) {
+    x += PaintBox_BitMap->x();
+    y += PaintBox_BitMap->y();
     if (StepRoiDrag(*this, [&](TRoiDrag& drag) { return drag.Move(x, y); }))
         Panel_Freq->setText(QString::fromStdString(FrameRateText(Video_Fps)));
 }
@@ -136,6 +164,8 @@ void TForm_Main::PaintBox_BitMapMouseMove(int x, int y) {
 void TForm_Main::PaintBox_BitMapMouseUp(Qt::MouseButton button, int x, int y) {
     if (button != Qt::LeftButton)
         return;
+    x += PaintBox_BitMap->x();
+    y += PaintBox_BitMap->y();
     uint16_t left_width_cell = 0, top_height_cell = 0;
     const bool ended = StepRoiDrag(*this, [&](TRoiDrag& drag) {
         return drag.Release(x, y, User_Params[USER_ROI_LEFT_WIDTH], User_Params[USER_ROI_TOP_HEIGHT],
