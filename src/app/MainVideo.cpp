@@ -84,6 +84,8 @@ void TForm_Main::BuildVideoPage() {
 
     PaintBox_BitMap = new TPaintBox(frame_area);
     PaintBox_BitMap->setObjectName("PaintBox_BitMap");
+    // Moves reach the handler with or without a button, as a paint box's do.
+    PaintBox_BitMap->setMouseTracking(true);
     PaintBox_BitMap->OnPaint = [this](QPainter& canvas) { PaintBox_BitMapPaint(canvas); };
     PaintBox_BitMap->OnMouseDown = [this](Qt::MouseButton button, int x, int y) {
         PaintBox_BitMapMouseDown(button, x, y);
