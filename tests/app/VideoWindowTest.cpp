@@ -45,6 +45,13 @@ protected:
         ASSERT_TRUE(window->Button_Get_Video->isEnabled());
     }
 
+    // Loads one user parameter into the sensor; a load has no reply, so wait until it is taken.
+    void LoadUser(unsigned index, uint16_t value) {
+        const uint32_t before = demo->sensor->Counters().answered;
+        ASSERT_EQ(window->Sensor->LoadUserParameter(static_cast<uint8_t>(index), value), RESULT_OK);
+        ASSERT_TRUE(demo->sensor->WaitAnswered(before + 1));
+    }
+
     void GetFrame() {
         window->Button_Get_Video->click();
         ASSERT_EQ(window->Sensor_Result, 0u);
@@ -97,8 +104,7 @@ TEST_F(VideoWindow, FullFrameIsDoubledIntoTheRedRampAndShowsTheLaserLine) {
     EXPECT_LT(default_peak, 254);
 
     // Full laser power saturates the camera: pixel 127 shows as palette entry 254.
-    ASSERT_EQ(window->Sensor->LoadUserParameter(USER_LASER_INTENSITY, 31), RESULT_OK);
-    ASSERT_TRUE(demo->sensor->WaitAnswered(demo->sensor->Counters().answered + 1));
+    LoadUser(USER_LASER_INTENSITY, 31);
     GetFrame();
     EXPECT_EQ(window->Video_Buffer[static_cast<size_t>(line_row) * 640 + 100], 127);
     EXPECT_EQ(window->Video_Bitmap->pixelIndex(100, line_row), 254);
@@ -108,9 +114,8 @@ TEST_F(VideoWindow, FullFrameIsDoubledIntoTheRedRampAndShowsTheLaserLine) {
 TEST_F(VideoWindow, SmallerRoiGivesTheSmallerFrameAtItsPlace) {
     ShowVideoPage();
     // Left 10 % width 11 %, top 30 % height 20 %: 70 x 102 pixels at (64, 153).
-    ASSERT_EQ(window->Sensor->LoadUserParameter(USER_ROI_LEFT_WIDTH, 10 + 11 * 128), RESULT_OK);
-    ASSERT_EQ(window->Sensor->LoadUserParameter(USER_ROI_TOP_HEIGHT, 30 + 20 * 128), RESULT_OK);
-    ASSERT_TRUE(demo->sensor->WaitAnswered(demo->sensor->Counters().answered + 2));
+    LoadUser(USER_ROI_LEFT_WIDTH, 10 + 11 * 128);
+    LoadUser(USER_ROI_TOP_HEIGHT, 30 + 20 * 128);
     GetFrame();
     EXPECT_EQ(window->PaintBox_BitMap->geometry(), QRect(64, 153, 70, 102));
     ASSERT_EQ(window->Video_Bitmap->size(), QSize(70, 102));
@@ -215,9 +220,8 @@ TEST_F(VideoWindow, MouseWithoutALeftPressChangesNothing) {
 TEST_F(VideoWindow, RightClickSavesTheFrameAsAnEightBitRedRampBitmap) {
     ShowVideoPage();
     // 70 x 102: every line is padded to 72 bytes in the file.
-    ASSERT_EQ(window->Sensor->LoadUserParameter(USER_ROI_LEFT_WIDTH, 10 + 11 * 128), RESULT_OK);
-    ASSERT_EQ(window->Sensor->LoadUserParameter(USER_ROI_TOP_HEIGHT, 30 + 20 * 128), RESULT_OK);
-    ASSERT_TRUE(demo->sensor->WaitAnswered(demo->sensor->Counters().answered + 2));
+    LoadUser(USER_ROI_LEFT_WIDTH, 10 + 11 * 128);
+    LoadUser(USER_ROI_TOP_HEIGHT, 30 + 20 * 128);
     GetFrame();
 
     const QString path = folder.path() + "/BMPFiles/frame.bmp";
