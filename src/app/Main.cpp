@@ -535,7 +535,7 @@ void TForm_Main::BuildInterfacePages() {
     PageControl_Interface->addTab(TabSheet_Result, "RESULT");
 
     TabSheet_Video = Named(new QWidget, "TabSheet_Video");
-    PaintBox_BitMap = Named(new TPaintBox(TabSheet_Video), "PaintBox_BitMap");
+    BuildVideoPage();
     PageControl_Interface->addTab(TabSheet_Video, "VIDEO");
 
     TabSheet_Calibration = Named(new QWidget, "TabSheet_Calibration");
@@ -693,6 +693,7 @@ void TForm_Main::BuildTimers() {
     connect(Timer_Resize, &QTimer::timeout, this, [this] { Timer_ResizeTimer(); });
     connect(Timer_Result, &QTimer::timeout, this, [this] { Timer_ResultTimer(); });
     connect(Timer_Errors, &QTimer::timeout, this, [this] { Timer_ErrorsTimer(); });
+    connect(Timer_Repaint, &QTimer::timeout, this, [this] { Timer_RepaintTimer(); });
 }
 
 // The panels follow the window's height as aligned panels do: the connect bar at the top,

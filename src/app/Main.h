@@ -17,6 +17,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -31,6 +32,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QStringListModel;
 class QTabWidget;
@@ -127,6 +129,15 @@ public:
     void ShowProfile(uint16_t pair_count);
     void Timer_ErrorsTimer();
 
+    // The VIDEO page: one frame on request, the region of interest drawn with the left
+    // button, the frame saved as a bitmap with the right one.
+    void Button_Get_VideoClick();
+    void Timer_RepaintTimer();
+    void PaintBox_BitMapPaint(QPainter& canvas);
+    void PaintBox_BitMapMouseDown(Qt::MouseButton button, int x, int y);
+    void PaintBox_BitMapMouseMove(int x, int y);
+    void PaintBox_BitMapMouseUp(Qt::MouseButton button, int x, int y);
+
     void Show_User_Parameters();
     void Show_Factory_Parameters();
     void Accept_User_Parameter();
@@ -168,6 +179,9 @@ public:
     TRoi Video_ROI;
     uint16_t Video_Fps = 0;
     bool ROI_Dragging = false;
+    TRoi Video_ROI_Prev;
+    // Pixel bytes of the last frame reply, line after line, each line as long as the frame.
+    std::vector<uint8_t> Video_Buffer;
     std::unique_ptr<QImage> Video_Bitmap;
     QString Start_Dir;
     uint16_t Collapsed_Height = 0;
@@ -238,6 +252,7 @@ public:
     QCPGraph* Series_Filtr_Noise_Up = nullptr;
     QCPGraph* Series_Filtr_Noise_Down = nullptr;
     QWidget* TabSheet_Video = nullptr;
+    QScrollArea* ScrollBox_Video = nullptr; // the frame is taller than the page
     TPaintBox* PaintBox_BitMap = nullptr;
     QWidget* TabSheet_Calibration = nullptr;
     QFrame* Panel_Motor = nullptr;
@@ -323,6 +338,8 @@ private:
     void BuildMeasurePanel();
     void BuildInterfacePages();
     void BuildCalibrationPanel();
+    void BuildVideoPage();
+    void SaveVideoBitmap();
     void BuildMenus();
     void BuildTimers();
     void BuildProfilePage(); // the RESULT chart's look and the page's handlers

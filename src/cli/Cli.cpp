@@ -382,6 +382,7 @@ TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices) {
 
 std::vector<TCliCommand> DefaultCommands() {
     std::vector<TCliCommand> commands = SensorCommands();
+    commands.push_back(FrameCommand());
     commands.push_back(MotorCommand());
     commands.push_back(ProfileCommand());
     commands.push_back(SimulateCommand(SimulatedSensorAndStage()));

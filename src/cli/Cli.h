@@ -100,6 +100,8 @@ TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices);
 TCliCommand MotorCommand();
 // profile [--txt FILE]: one profile in mm, or written as the window's profile text file.
 TCliCommand ProfileCommand();
+// frame --bmp FILE: one camera frame as the window's bitmap file.
+TCliCommand FrameCommand();
 // The virtual sensor and the virtual stage for `simulate`, the sensor's calibration frames
 // following the stage's position.
 std::vector<TSimulatedDevice> SimulatedSensorAndStage();

@@ -116,12 +116,17 @@ void TSensorModel::CalibrationFrame(std::optional<double> target_z_mm,
 }
 
 void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned rows,
-                         std::vector<uint8_t>& pixels) const {
+                         std::vector<uint8_t>& pixels, const TCameraLight& light) const {
+    const double exposure = std::max(0.0, light.exposure_us) / TCameraLight::REFERENCE_EXPOSURE_US;
+    const double peak =
+        LINE_PEAK * std::max(0.0, light.laser_intensity) / TCameraLight::REFERENCE_INTENSITY * exposure;
     pixels.resize(static_cast<size_t>(width) * rows);
     for (unsigned r = 0; r < rows; ++r)
-        for (unsigned c = 0; c < width; ++c)
+        for (unsigned c = 0; c < width; ++c) {
+            const double level = (4 + ((left + c) * 31 + (top + r) * 17) % 5) * exposure;
             pixels[static_cast<size_t>(r) * width + c] =
-                static_cast<uint8_t>(4 + ((left + c) * 31 + (top + r) * 17) % 5);
+                static_cast<uint8_t>(std::min(127.0, std::round(level)));
+        }
     for (unsigned c = 0; c < width; ++c) {
         double x = 0, z = 0;
         if (!SceneHit(left + c, x, z))
@@ -133,7 +138,7 @@ void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned r
                 continue;
             const double d = (r - row) / LINE_SIGMA_ROWS;
             uint8_t& pixel = pixels[static_cast<size_t>(r - top) * width + c];
-            const double level = pixel + LINE_PEAK * std::exp(-0.5 * d * d);
+            const double level = pixel + peak * std::exp(-0.5 * d * d);
             pixel = static_cast<uint8_t>(std::min(127.0, level));
         }
     }

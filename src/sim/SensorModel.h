@@ -31,6 +31,16 @@ struct TScene {
     double noise_mm = 0.025;
 };
 
+// What sets the camera image's brightness: the laser's power ("Laser intensity", 0..31 in
+// the user editor) and the exposure time in microseconds. The line grows with both, the
+// dim background with the exposure only.
+struct TCameraLight {
+    static constexpr double REFERENCE_INTENSITY = 16.0;
+    static constexpr double REFERENCE_EXPOSURE_US = 2550.0;
+    double laser_intensity = REFERENCE_INTENSITY;
+    double exposure_us = REFERENCE_EXPOSURE_US;
+};
+
 class TSensorModel {
 public:
     static constexpr unsigned COLUMNS = 640;
@@ -70,9 +80,10 @@ public:
     // Height of the calibration target for a stage position in micrometres: the stage's zero
     // puts the target at the near end of the range.
     double TargetZ(double stage_um) const { return stage_um / 1000.0; }
-    // The camera image (7-bit grey levels) of a window of the frame, line by line.
-    void Image(unsigned left, unsigned top, unsigned width, unsigned rows,
-               std::vector<uint8_t>& pixels) const;
+    // The camera image (7-bit grey levels) of a window of the frame, line by line; levels
+    // saturate at 127.
+    void Image(unsigned left, unsigned top, unsigned width, unsigned rows, std::vector<uint8_t>& pixels,
+               const TCameraLight& light = {}) const;
 
 private:
     TSensorGeometry geometry;

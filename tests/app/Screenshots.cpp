@@ -70,6 +70,12 @@ int main(int argc, char* argv[]) {
     Shot(dir, "connected", &window, true);
     window.PageControl_Interface->setCurrentWidget(window.TabSheet_Video);
     Shot(dir, "video", &window, true);
+    // A frame, and a region being drawn on it.
+    window.Button_Get_Video->click();
+    window.PaintBox_BitMapMouseDown(Qt::LeftButton, 64, 51);
+    window.PaintBox_BitMapMouseMove(384, 307);
+    Shot(dir, "video_frame", &window, true);
+    window.PaintBox_BitMapMouseUp(Qt::LeftButton, 384, 307);
     window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
 
     window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);

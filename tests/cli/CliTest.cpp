@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -224,6 +226,58 @@ TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
     EXPECT_EQ(Run({"profile", "--txt"}), EXIT_USAGE);
 }
 
+TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
+    // Left 10 % width 11 %, top 30 % height 20 %: 70 x 102 pixels at (64, 153), lines padded to 72.
+    ASSERT_EQ(RunLoad({"user", "load", "8", std::to_string(10 + 11 * 128)}), 0);
+    ASSERT_EQ(RunLoad({"user", "load", "9", std::to_string(30 + 20 * 128)}), 0);
+    const std::string path = ::testing::TempDir() + "cli_frame.bmp";
+    std::remove(path.c_str());
+    ASSERT_EQ(Run({"frame", "--bmp", path}), 0) << err.str();
+    EXPECT_EQ(out.str(), "Frame 70 x 102 at left 64, top 153\n");
+    std::ifstream file(path, std::ios::binary);
+    const std::string bmp((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t offset = 14 + 40 + 1024;
+    ASSERT_EQ(bmp.size(), offset + 72 * 102);
+    auto le32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (int k = 3; k >= 0; --k)
+            v = v << 8 | static_cast<uint8_t>(bmp[at + static_cast<size_t>(k)]);
+        return v;
+    };
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(le32(10), offset);
+    EXPECT_EQ(le32(18), 70u);
+    EXPECT_EQ(le32(22), 102u);
+    EXPECT_EQ(static_cast<uint8_t>(bmp[28]), 8);
+    EXPECT_EQ(le32(46), 256u);
+    EXPECT_EQ(le32(54 + 4 * 200), 200u << 16); // entry 200 is red 200
+    // The pixels are the sensor's frame, doubled, bottom line first.
+    TZQ455Interface sensor;
+    TSensorConnection record;
+    record.mode = LINK_MODE_COM;
+    record.name = sim.SlavePath();
+    record.baud = 921600;
+    ASSERT_EQ(sensor.Open(record), RESULT_OK);
+    std::vector<uint8_t> pixels(VIDEO_FRAME_CAPACITY);
+    uint16_t rows = 0, width = 0, top = 0, left = 0;
+    ASSERT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left), RESULT_OK);
+    ASSERT_EQ(width, 70);
+    int brightest = 0;
+    for (size_t r = 0; r < 102; ++r)
+        for (size_t c = 0; c < 72; ++c) {
+            const int stored = static_cast<uint8_t>(bmp[offset + (101 - r) * 72 + c]);
+            ASSERT_EQ(stored, c < 70 ? 2 * pixels[r * 70 + c] : 0) << c << " " << r;
+            brightest = std::max(brightest, stored);
+        }
+    EXPECT_GT(brightest, 150); // the laser line crosses the frame
+
+    EXPECT_EQ(Run({"frame"}), EXIT_USAGE);
+    EXPECT_EQ(Run({"frame", "--png", path}), EXIT_USAGE);
+    EXPECT_EQ(Run({"frame", "--bmp", ::testing::TempDir() + "no such folder/f.bmp"}), 73);
+    EXPECT_NE(err.str().find("no such folder/f.bmp"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("No such file or directory"), std::string::npos) << err.str();
+}
+
 TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     const std::vector<std::vector<std::string>> usage = {
         {},
@@ -244,9 +298,10 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     EXPECT_EQ(RunCli({"--baud", "1234", "identify"}, environment), EXIT_USAGE);
     EXPECT_EQ(RunCli({"--address", "32", "identify"}, environment), EXIT_USAGE);
     EXPECT_EQ(RunCli({"--help"}, environment), 0);
-    for (const char* word : {"identify", "user read [INDEX]", "factory load V0 ... V47", "angle read",
-                             "calibr-frame", "table send FILE", "table save", "simulate", "--port PATH",
-                             "--usb DESCRIPTION", "motor [--motor-port PATH", "wait [SECONDS]"})
+    for (const char* word :
+         {"identify", "user read [INDEX]", "factory load V0 ... V47", "angle read", "calibr-frame",
+          "table send FILE", "table save", "simulate", "--port PATH", "--usb DESCRIPTION",
+          "motor [--motor-port PATH", "wait [SECONDS]", "frame --bmp FILE", "profile --txt FILE"})
         EXPECT_NE(out.str().find(word), std::string::npos) << word;
 
     err.str("");
