@@ -55,7 +55,8 @@ std::string FormatProfileValue(float value) {
     return text;
 }
 
-std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile, uint16_t pair_count) {
+std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile,
+                              uint16_t pair_count) {
     std::string text = "N";
     PadTo(text, 10);
     text += "X";

@@ -96,7 +96,8 @@ TEST(ProfileFile, AtomicWriteReplacesAndFailsCleanly) {
     ASSERT_TRUE(WriteFileAtomically(file.string(), "again").ok);
     ::umask(mask);
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
 
     TFileResult missing = WriteFileAtomically((dir / "no-such-dir" / "p.txt").string(), "x");
     EXPECT_FALSE(missing.ok);
