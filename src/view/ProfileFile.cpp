@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zq455 {
@@ -54,7 +55,8 @@ std::string FormatProfileValue(float value) {
     return text;
 }
 
-std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile, uint16_t pair_count) {
+std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile,
+                              uint16_t pair_count) {
     std::string text = "N";
     PadTo(text, 10);
     text += "X";
@@ -76,12 +78,17 @@ std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>&
 
 TFileResult WriteFileAtomically(const std::string& path, const std::string& bytes) {
     TFileResult result;
-    const std::string temporary = path + ".part";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A fresh name beside the target, so no file of the user's is taken for the temporary.
+    std::string temporary = path + ".XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         result.message = "Cannot create \"" + path + "\": " + std::strerror(errno) + ".";
         return result;
     }
+    // The permissions a plainly created file would get (mkostemp gives 0600).
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
     size_t written = 0;
     int error = 0;
     while (written < bytes.size()) {

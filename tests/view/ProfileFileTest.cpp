@@ -84,10 +84,20 @@ TEST(ProfileFile, AtomicWriteReplacesAndFailsCleanly) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     const fs::path file = dir / "profile.txt";
+    // A file of the user's beside it is not taken for the temporary.
+    std::ofstream(dir / "profile.txt.part") << "mine";
     ASSERT_TRUE(WriteFileAtomically(file.string(), "old").ok);
     ASSERT_TRUE(WriteFileAtomically(file.string(), "new contents").ok);
     EXPECT_EQ(ReadAll(file), "new contents");
-    EXPECT_FALSE(fs::exists(dir / "profile.txt.part"));
+    EXPECT_EQ(ReadAll(dir / "profile.txt.part"), "mine");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    // Readable by others as a plainly created file is (umask 022 here).
+    const mode_t mask = ::umask(022);
+    ASSERT_TRUE(WriteFileAtomically(file.string(), "again").ok);
+    ::umask(mask);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
 
     TFileResult missing = WriteFileAtomically((dir / "no-such-dir" / "p.txt").string(), "x");
     EXPECT_FALSE(missing.ok);
