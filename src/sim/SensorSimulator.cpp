@@ -34,7 +34,8 @@ TSensorValues DefaultValues() {
     // Camera registers, levels and laser timing as a fresh device carries them.
     const uint16_t factory_only[12] = {1, 640, 512, 100, 0, 0, 511, 3, 8, 512, 256, 2048};
     std::copy(std::begin(factory_only), std::end(factory_only), values.factory.begin());
-    const uint16_t user[USER_COUNT] = {1, DEFAULT_ADDRESS, 0x03,     3,   64,  0, 1,
+    // Laser intensity 20 of the 0..31 the editor offers.
+    const uint16_t user[USER_COUNT] = {1, DEFAULT_ADDRESS, 0x03,     3,   20,  0, 1,
                                        0, FULL_ROI,        FULL_ROI, 100, 500, 0};
     std::copy(std::begin(user), std::end(user), values.factory.begin() + USER_FIRST_FACTORY);
     std::copy(TSensorSimulator::DEFAULT_IDENTITY.begin(), TSensorSimulator::DEFAULT_IDENTITY.end(),
