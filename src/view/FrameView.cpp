@@ -25,7 +25,11 @@ TRoi RoiFromParameters(uint16_t left_width, uint16_t top_height) {
 }
 
 void TRoiDrag::Press(int32_t x, int32_t y) {
-    previous = roi;
+    // A press while a drag still runs means its release went elsewhere (a box took the
+    // mouse): the region to fall back on stays the one from before that drag, never the
+    // unfinished outline.
+    if (!dragging)
+        previous = roi;
     roi = {x, y, x, y};
     dragging = true;
 }
@@ -39,8 +43,8 @@ bool TRoiDrag::Move(int32_t x, int32_t y) {
     return true;
 }
 
-bool TRoiDrag::Release(int32_t x, int32_t y, uint16_t& left_width, uint16_t& top_height, uint16_t& left_width_cell,
-                       uint16_t& top_height_cell) {
+bool TRoiDrag::Release(int32_t x, int32_t y, uint16_t& left_width, uint16_t& top_height,
+                       uint16_t& left_width_cell, uint16_t& top_height_cell) {
     if (!dragging)
         return false;
     if (roi.right >= roi.left && roi.bottom >= roi.top) {

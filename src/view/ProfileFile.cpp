@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,15 +31,16 @@ std::string FormatProfileValue(float value) {
     if (magnitude > 0 && std::pow(10.0L, exponent) > magnitude)
         --exponent;
     const int kept = std::min(2, 5 - exponent);
-    if (kept < -8) {
-        // Far beyond any measured value (kilometres): exponent notation.
-        char buffer[32];
-        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
-                                       std::chars_format::scientific, 5);
-        return ec == std::errc() ? std::string(buffer, end) : std::string("0.00");
-    }
     const long double scaled = magnitude * std::pow(10.0L, kept);
     long double units = std::floor(scaled + 0.5L);
+    if (kept < -8) {
+        // Far beyond any measured value, where hundredths no longer fit 64 bits: the six
+        // digits, then zeros, still fixed point, so every line of the file reads the same way.
+        std::string text = v < 0 ? "-" : "";
+        text += std::to_string(static_cast<unsigned long long>(units));
+        text.append(static_cast<size_t>(-kept), '0');
+        return text + ".00";
+    }
     // Back to hundredths.
     long double cents = units * std::pow(10.0L, 2 - kept);
     const unsigned long long c = static_cast<unsigned long long>(cents);
@@ -54,7 +54,8 @@ std::string FormatProfileValue(float value) {
     return text;
 }
 
-std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile, uint16_t pair_count) {
+std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>& profile,
+                              uint16_t pair_count) {
     std::string text = "N";
     PadTo(text, 10);
     text += "X";
