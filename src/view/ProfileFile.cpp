@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zq455 {
@@ -77,7 +78,11 @@ std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>&
 
 TFileResult WriteFileAtomically(const std::string& path, const std::string& bytes) {
     TFileResult result;
-    const std::string temporary = path + ".part";
+    // A name that is not a plain file (a device, a pipe) is written in place: it must never
+    // be replaced by a renamed file.
+    struct stat st {};
+    const bool in_place = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    const std::string temporary = in_place ? path : path + ".part";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         result.message = "Cannot create \"" + path + "\": " + std::strerror(errno) + ".";
@@ -99,14 +104,15 @@ TFileResult WriteFileAtomically(const std::string& path, const std::string& byte
         }
         written += static_cast<size_t>(n);
     }
-    if (error == 0 && ::fsync(fd) != 0)
+    if (error == 0 && !in_place && ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0)
+    if (error == 0 && !in_place && std::rename(temporary.c_str(), path.c_str()) != 0)
         error = errno;
     if (error != 0) {
-        ::unlink(temporary.c_str());
+        if (!in_place)
+            ::unlink(temporary.c_str());
         result.message = "Cannot write \"" + path + "\": " + std::strerror(error) + ".";
         return result;
     }
