@@ -53,74 +53,37 @@ enum class TCommand : uint8_t {
     READ_CALIBR_DATA,
 };
 
+struct TCommandInfo {
+    const char* name;
+    uint8_t code; // the request's command code
+};
+
+// In the order of TCommand.
+constexpr TCommandInfo COMMANDS[] = {
+    {"ReadIdentity", protocol::CMD_READ_IDENTITY},
+    {"ReadUserParameter", protocol::CMD_READ_USER_PARAMETER},
+    {"ReadUserParameters", protocol::CMD_READ_USER_PARAMETER},
+    {"FlashUserStore", protocol::CMD_FLASH_USER_PARAMETERS},
+    {"FlashUserRestore", protocol::CMD_FLASH_USER_PARAMETERS},
+    {"GetResult", protocol::CMD_GET_RESULT},
+    {"GetVideo", protocol::CMD_GET_VIDEO},
+    {"RotateSystem", protocol::CMD_ROTATE_SYSTEM},
+    {"ReadAngle", protocol::CMD_READ_ANGLE},
+    {"FlashAngle", protocol::CMD_FLASH_ANGLE},
+    {"ReadFactoryParameters", protocol::CMD_READ_FACTORY},
+    {"FlashFactoryParameters", protocol::CMD_FLASH_FACTORY},
+    {"TransmitTable", protocol::CMD_TRANSMIT_TABLE},
+    {"SaveTable", protocol::CMD_SAVE_TABLE},
+    {"ReadCalibrData", protocol::CMD_READ_CALIBR_DATA},
+};
+static_assert(std::size(COMMANDS) == static_cast<size_t>(TCommand::READ_CALIBR_DATA) + 1);
+
 const char* CommandName(TCommand command) {
-    switch (command) {
-    case TCommand::READ_IDENTITY:
-        return "ReadIdentity";
-    case TCommand::READ_USER_PARAMETER:
-        return "ReadUserParameter";
-    case TCommand::READ_USER_PARAMETERS:
-        return "ReadUserParameters";
-    case TCommand::FLASH_USER_STORE:
-        return "FlashUserStore";
-    case TCommand::FLASH_USER_RESTORE:
-        return "FlashUserRestore";
-    case TCommand::GET_RESULT:
-        return "GetResult";
-    case TCommand::GET_VIDEO:
-        return "GetVideo";
-    case TCommand::ROTATE_SYSTEM:
-        return "RotateSystem";
-    case TCommand::READ_ANGLE:
-        return "ReadAngle";
-    case TCommand::FLASH_ANGLE:
-        return "FlashAngle";
-    case TCommand::READ_FACTORY:
-        return "ReadFactoryParameters";
-    case TCommand::FLASH_FACTORY:
-        return "FlashFactoryParameters";
-    case TCommand::TRANSMIT_TABLE:
-        return "TransmitTable";
-    case TCommand::SAVE_TABLE:
-        return "SaveTable";
-    case TCommand::READ_CALIBR_DATA:
-        return "ReadCalibrData";
-    }
-    return "";
+    return COMMANDS[static_cast<size_t>(command)].name;
 }
 
 uint8_t CommandCode(TCommand command) {
-    switch (command) {
-    case TCommand::READ_IDENTITY:
-        return protocol::CMD_READ_IDENTITY;
-    case TCommand::READ_USER_PARAMETER:
-    case TCommand::READ_USER_PARAMETERS:
-        return protocol::CMD_READ_USER_PARAMETER;
-    case TCommand::FLASH_USER_STORE:
-    case TCommand::FLASH_USER_RESTORE:
-        return protocol::CMD_FLASH_USER_PARAMETERS;
-    case TCommand::GET_RESULT:
-        return protocol::CMD_GET_RESULT;
-    case TCommand::GET_VIDEO:
-        return protocol::CMD_GET_VIDEO;
-    case TCommand::ROTATE_SYSTEM:
-        return protocol::CMD_ROTATE_SYSTEM;
-    case TCommand::READ_ANGLE:
-        return protocol::CMD_READ_ANGLE;
-    case TCommand::FLASH_ANGLE:
-        return protocol::CMD_FLASH_ANGLE;
-    case TCommand::READ_FACTORY:
-        return protocol::CMD_READ_FACTORY;
-    case TCommand::FLASH_FACTORY:
-        return protocol::CMD_FLASH_FACTORY;
-    case TCommand::TRANSMIT_TABLE:
-        return protocol::CMD_TRANSMIT_TABLE;
-    case TCommand::SAVE_TABLE:
-        return protocol::CMD_SAVE_TABLE;
-    case TCommand::READ_CALIBR_DATA:
-        return protocol::CMD_READ_CALIBR_DATA;
-    }
-    return 0;
+    return COMMANDS[static_cast<size_t>(command)].code;
 }
 
 struct TSensorCase {

@@ -35,36 +35,16 @@ struct TStageCase {
     uint32_t bound_ms;
 };
 
+// Names for the case names, in the order of the enumerations.
+constexpr const char* COMMAND_NAMES[] = {"GetStatus", "GetStatus2", "Init", "MoveForward", "MoveBackward"};
+constexpr const char* FAULT_NAMES[] = {"None", "NoReply", "ShortReply", "NeverIdle", "CablePulledMidReply"};
+
 const char* CommandName(TMotorCommand command) {
-    switch (command) {
-    case TMotorCommand::GET_STATUS:
-        return "GetStatus";
-    case TMotorCommand::GET_STATUS2:
-        return "GetStatus2";
-    case TMotorCommand::INIT:
-        return "Init";
-    case TMotorCommand::MOVE_FORWARD:
-        return "MoveForward";
-    case TMotorCommand::MOVE_BACKWARD:
-        return "MoveBackward";
-    }
-    return "";
+    return COMMAND_NAMES[static_cast<size_t>(command)];
 }
 
 const char* StageFaultName(TStageFault fault) {
-    switch (fault) {
-    case TStageFault::NONE:
-        return "None";
-    case TStageFault::NO_REPLY:
-        return "NoReply";
-    case TStageFault::SHORT_REPLY:
-        return "ShortReply";
-    case TStageFault::NEVER_IDLE:
-        return "NeverIdle";
-    case TStageFault::CABLE_PULLED_MID_REPLY:
-        return "CablePulledMidReply";
-    }
-    return "";
+    return FAULT_NAMES[static_cast<size_t>(fault)];
 }
 
 const TStageCase STAGE_CASES[] = {
