@@ -40,7 +40,13 @@ static bool WriteAll(int fd, const uint8_t* bytes, size_t size, size_t& written)
 }
 
 TCalibrResult WriteLe16File(const std::string& path, std::initializer_list<std::span<const uint16_t>> parts) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // The values go to a file beside the target that takes its name only once complete, so
+    // a full disk leaves neither a half file nor a lost old one. A name that is not a plain
+    // file (a device, a pipe) is written in place: it must never be replaced.
+    struct stat st {};
+    const bool in_place = stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    const std::string target = in_place ? path : path + ".part";
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return FileFailure("Cannot create", path, errno);
     size_t total = 0;
@@ -66,13 +72,26 @@ TCalibrResult WriteLe16File(const std::string& path, std::initializer_list<std::
             done += written;
         }
     }
-    const int write_error = errno;
-    // A full disk or a lost network share may only show at close.
-    if (close(fd) != 0 && ok)
-        return FileFailure("Cannot write", path, errno);
+    int write_error = errno;
+    // A full disk or a lost network share may only show when the data reach the disk.
+    if (ok && !in_place && fsync(fd) != 0) {
+        ok = false;
+        write_error = errno;
+    }
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        write_error = errno;
+    }
+    if (ok && !in_place && rename(target.c_str(), path.c_str()) != 0) {
+        ok = false;
+        write_error = errno;
+    }
     if (!ok) {
+        if (!in_place)
+            unlink(target.c_str());
         TCalibrResult r = FileFailure("Cannot write", path, write_error);
-        r.message += " " + std::to_string(done) + " of " + std::to_string(total) + " bytes were written.";
+        r.message += " " + std::to_string(done) + " of " + std::to_string(total) + " bytes were written";
+        r.message += in_place ? "." : "; the file was not saved.";
         return r;
     }
     return {};

@@ -41,7 +41,11 @@ bool FrameFitsCamera(uint32_t rows, uint32_t width, uint32_t top, uint32_t left)
 }
 
 void TRoiDrag::Press(int32_t x, int32_t y) {
-    previous = roi;
+    // A press while a drag still runs means its release went elsewhere (a box took the
+    // mouse): the region to fall back on stays the one from before that drag, never the
+    // unfinished outline.
+    if (!dragging)
+        previous = roi;
     roi = {x, y, x, y};
     dragging = true;
 }

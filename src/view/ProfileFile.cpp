@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -33,15 +32,16 @@ std::string FormatProfileValue(float value) {
     if (magnitude > 0 && std::pow(10.0L, exponent) > magnitude)
         --exponent;
     const int kept = std::min(2, 5 - exponent);
-    if (kept < -8) {
-        // Far beyond any measured value (kilometres): exponent notation.
-        char buffer[32];
-        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
-                                       std::chars_format::scientific, 5);
-        return ec == std::errc() ? std::string(buffer, end) : std::string("0.00");
-    }
     const long double scaled = magnitude * std::pow(10.0L, kept);
     long double units = std::floor(scaled + 0.5L);
+    if (kept < -8) {
+        // Far beyond any measured value, where hundredths no longer fit 64 bits: the six
+        // digits, then zeros, still fixed point, so every line of the file reads the same way.
+        std::string text = v < 0 ? "-" : "";
+        text += std::to_string(static_cast<unsigned long long>(units));
+        text.append(static_cast<size_t>(-kept), '0');
+        return text + ".00";
+    }
     // Back to hundredths.
     long double cents = units * std::pow(10.0L, 2 - kept);
     const unsigned long long c = static_cast<unsigned long long>(cents);
@@ -78,17 +78,24 @@ std::string FormatProfileText(const std::array<TProfilePoint, PROFILE_CAPACITY>&
 
 TFileResult WriteFileAtomically(const std::string& path, const std::string& bytes) {
     TFileResult result;
-    // A fresh name beside the target, so no file of the user's is taken for the temporary.
-    std::string temporary = path + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    // A name that is not a plain file (a device, a pipe) is written in place: it must never
+    // be replaced by a renamed file. Otherwise a fresh name beside the target, so no file of
+    // the user's is taken for the temporary.
+    struct stat st {};
+    const bool in_place = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    std::string temporary = in_place ? path : path + ".XXXXXX";
+    int fd = in_place ? ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)
+                      : ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         result.message = "Cannot create \"" + path + "\": " + std::strerror(errno) + ".";
         return result;
     }
     // The permissions a plainly created file would get (mkostemp gives 0600).
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    if (!in_place) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
     size_t written = 0;
     int error = 0;
     while (written < bytes.size()) {
@@ -105,14 +112,15 @@ TFileResult WriteFileAtomically(const std::string& path, const std::string& byte
         }
         written += static_cast<size_t>(n);
     }
-    if (error == 0 && ::fsync(fd) != 0)
+    if (error == 0 && !in_place && ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0)
+    if (error == 0 && !in_place && std::rename(temporary.c_str(), path.c_str()) != 0)
         error = errno;
     if (error != 0) {
-        ::unlink(temporary.c_str());
+        if (!in_place)
+            ::unlink(temporary.c_str());
         result.message = "Cannot write \"" + path + "\": " + std::strerror(error) + ".";
         return result;
     }
