@@ -42,6 +42,13 @@ void TUsbDeviceDirectory::Unregister(const std::string& description) {
     State().registered.erase(description);
 }
 
+void TUsbDeviceDirectory::Unregister(const std::string& description, const std::string& tty_path) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    auto it = State().registered.find(description);
+    if (it != State().registered.end() && it->second == tty_path)
+        State().registered.erase(it);
+}
+
 std::optional<std::string> TUsbDeviceDirectory::FindRegistered(const std::string& description) {
     std::lock_guard<std::mutex> guard(State().lock);
     auto it = State().registered.find(description);

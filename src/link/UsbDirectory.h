@@ -15,6 +15,9 @@ class TUsbDeviceDirectory {
 public:
     static void Register(const std::string& description, const std::string& tty_path);
     static void Unregister(const std::string& description);
+    // Takes the entry out only while it still names `tty_path`: a device replaced under the same
+    // description (a virtual device started anew) keeps its entry when the old one goes.
+    static void Unregister(const std::string& description, const std::string& tty_path);
     static std::optional<std::string> FindRegistered(const std::string& description);
 
     // tty device paths whose USB device reports `description` as its product string:

@@ -98,7 +98,7 @@ TSensorSimulator::~TSensorSimulator() {
     if (thread.joinable())
         thread.join();
     if (!registered.empty())
-        TUsbDeviceDirectory::Unregister(registered);
+        TUsbDeviceDirectory::Unregister(registered, pty.SlavePath());
 }
 
 void TSensorSimulator::RegisterAs(const std::string& description) {

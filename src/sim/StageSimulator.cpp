@@ -44,12 +44,12 @@ TStageSimulator::~TStageSimulator() {
     stop = true;
     thread.join();
     if (!registered_description.empty())
-        TUsbDeviceDirectory::Unregister(registered_description);
+        TUsbDeviceDirectory::Unregister(registered_description, pty.SlavePath());
 }
 
 void TStageSimulator::RegisterUsb(const std::string& description) {
     if (!registered_description.empty() && registered_description != description)
-        TUsbDeviceDirectory::Unregister(registered_description);
+        TUsbDeviceDirectory::Unregister(registered_description, pty.SlavePath());
     TUsbDeviceDirectory::Register(description, pty.SlavePath());
     registered_description = description;
 }

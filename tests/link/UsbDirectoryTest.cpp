@@ -106,3 +106,12 @@ TEST(UsbDirectory, RegisteredDevicesComeFirstAndCanBeRemoved) {
     EXPECT_EQ(link.Open(settings), 2u);
     EXPECT_FALSE(link.IsOpen());
 }
+
+TEST(UsbDirectory, ADeviceStartedAnewKeepsItsEntryWhenTheOldOneGoes) {
+    TUsbDeviceDirectory::Register("RESTARTED DEVICE", "/dev/pts/old");
+    TUsbDeviceDirectory::Register("RESTARTED DEVICE", "/dev/pts/new");
+    TUsbDeviceDirectory::Unregister("RESTARTED DEVICE", "/dev/pts/old");
+    EXPECT_EQ(TUsbDeviceDirectory::FindRegistered("RESTARTED DEVICE"), "/dev/pts/new");
+    TUsbDeviceDirectory::Unregister("RESTARTED DEVICE", "/dev/pts/new");
+    EXPECT_FALSE(TUsbDeviceDirectory::FindRegistered("RESTARTED DEVICE"));
+}
