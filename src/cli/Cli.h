@@ -97,6 +97,10 @@ std::vector<TCliCommand> SensorCommands();
 TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices);
 // motor [--motor-port PATH | --motor-usb DESCRIPTION] COMMAND: the stage's motor driver.
 TCliCommand MotorCommand();
+// compute DTF ...: the tables of "Calculate" from a .dtf file, written to files.
+TCliCommand ComputeCommand();
+// calibrate --begin UM --dtf FILE: a whole calibration run with the sensor and the stage.
+TCliCommand CalibrateCommand();
 // The virtual sensor and the virtual stage for `simulate`, the sensor's calibration frames
 // following the stage's position.
 std::vector<TSimulatedDevice> SimulatedSensorAndStage();

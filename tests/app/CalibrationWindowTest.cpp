@@ -4,6 +4,7 @@
 #include "WindowFixture.h"
 
 #include "app/PointCloudPlottable.h"
+#include "cli/Cli.h"
 #include "calibration/CalibrationRun.h"
 #include "calibration/DataFile.h"
 #include "calibration/TableComputation.h"
@@ -12,12 +13,14 @@
 #include "sim/SensorModel.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 using namespace zq455;
 using namespace zq455::test;
@@ -117,6 +120,19 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     // The live view shows the last step: 640 columns in red.
     EXPECT_EQ(window->Series_Calibr_Oscilloscope->PointCount(), 640u);
 
+    // The raw data go to a file before Calculate filters them.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    window->Start_Dir = dir.path();
+    const QString dtf = dir.path() + "/DataFiles/run.dtf";
+    window->SaveDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = dtf;
+        return true;
+    };
+    window->Button_Calibr_Save_File->click();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(QFileInfo(dtf).size(), 640000);
+
     // The zero edits bracket the stripe at X = 0 (centre column 320 or 321) and no other.
     window->Edit_ZERO_Left->setText("318");
     window->Edit_ZERO_Right->setText("322");
@@ -157,6 +173,23 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     EXPECT_EQ(progress.back().label, "Storing the table in FLASH: 0 s left");
     EXPECT_EQ(progress_titles, (std::vector<QString>{"ProgressDialog_Table_Trans", "ProgressDialog_Table_Save"}));
 
+    // zq455 compute on the saved file gives the table the sensor received.
+    {
+        std::ostringstream out, err;
+        cli::TCliEnvironment environment{&out, &err};
+        const std::string table = (dir.path() + "/table.bin").toStdString();
+        ASSERT_EQ(cli::RunCli({"compute", dtf.toStdString(), "--rz", "50", "--xe", "60", "--zl", "318", "--zr",
+                               "322", "--out", table},
+                              environment),
+                  0)
+            << err.str();
+        std::ifstream file(table, std::ios::binary);
+        std::vector<uint16_t> computed(CALIBR_TRANS_VALUES);
+        file.read(reinterpret_cast<char*>(computed.data()), std::streamsize(computed.size() * 2));
+        ASSERT_EQ(file.gcount(), std::streamsize(CALIBR_TRANS_VALUES * 2));
+        EXPECT_TRUE(std::equal(computed.begin(), computed.end(), sent));
+    }
+
     // Against the model.
     TSensorModel model;
     const double rz = 50, xe = 60;
@@ -195,4 +228,164 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     EXPECT_GT(cells_x, size_t{600} * 4000);
     EXPECT_EQ(off_z, 0u) << "worst " << worst_z;
     EXPECT_EQ(off_x, 0u) << "worst " << worst_x;
+}
+
+TEST_F(CalibrationPage, CalculateAndTransferRefuseBadInputsBeforeTouchingAnything) {
+    ShowPage();
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    window->Calibration->Calibr_Data[100][5] = 1234;
+    window->Calibration->Calibr_Centres[7][7] = 77;
+    // No identity yet: RZ and XE are 0.
+    window->Button_Calibr_Calculate->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "ZQ455-SP.");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes[0].text.startsWith("Measuring range Z is 0")) << boxes[0].text.toStdString();
+
+    Connect();
+    ShowPage();
+    const struct {
+        QLineEdit* edit;
+        const char* text;
+        const char* name;
+    } cases[] = {{window->Edit_ZERO_Left, "abc", "Zero Left"},
+                 {window->Edit_ZERO_Right, "640", "Zero Right"},
+                 {window->Edit_X_Right, "-1", "X Right"},
+                 {window->Edit_X_Left, "600", "X Left"}}; // with X Right 40: not below 600
+    window->Edit_X_Right->setText("40");
+    for (const auto& c : cases) {
+        boxes.clear();
+        const QString before = c.edit->text();
+        c.edit->setText(c.text);
+        window->Button_Calibr_Calculate->click();
+        ASSERT_EQ(boxes.size(), 1u) << c.name;
+        EXPECT_TRUE(boxes[0].text.startsWith(c.name)) << boxes[0].text.toStdString();
+        c.edit->setText(before);
+    }
+    EXPECT_EQ(window->Calibration->Calibr_Data[100][5], 1234);
+    EXPECT_EQ(window->Calibration->Calibr_Centres[7][7], 77);
+
+    // The transfer checks the X limits alone, and sends nothing when they fail.
+    boxes.clear();
+    const size_t commands = demo->sensor->Commands().size();
+    window->Edit_X_Left->setText("x");
+    window->Button_TABLE_Trans->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("X Left"));
+    EXPECT_EQ(demo->sensor->Commands().size(), commands);
+    EXPECT_TRUE(progress_titles.empty());
+}
+
+TEST_F(CalibrationPage, StepViewerAndResetPointStayInsideTheArray) {
+    ShowPage();
+    EXPECT_EQ(window->CSpinEdit_Calibr_Ind_Step->maximum(), 499);
+    EXPECT_EQ(window->CSpinEdit_Calibr_Ind_Data->maximum(), 639);
+    window->Calibration->Calibr_Data[5][499] = 1234;
+    window->Calibration->Calibr_Data[639][499] = 4321;
+    window->CSpinEdit_Calibr_Ind_Step->setValue(1000); // clamped to the last step
+    ASSERT_EQ(window->CSpinEdit_Calibr_Ind_Step->value(), 499);
+    const auto& view = window->Series_Calibr_Oscilloscope1->Points();
+    ASSERT_EQ(view.size(), 640u);
+    EXPECT_EQ(view[5].value, 1234);
+    EXPECT_EQ(view[0].value, 0); // zero values are drawn too
+    EXPECT_EQ(view[5].colour, qRgb(0, 128, 0));
+    window->CSpinEdit_Calibr_Ind_Data->setValue(5);
+    window->Button_Calibr_Rst_Pnt->click();
+    EXPECT_EQ(window->Calibration->Calibr_Data[5][499], 0);
+    EXPECT_EQ(window->Series_Calibr_Oscilloscope1->Points()[5].value, 0);
+    window->CSpinEdit_Calibr_Ind_Data->setValue(5000);
+    window->Button_Calibr_Rst_Pnt->click();
+    EXPECT_EQ(window->Calibration->Calibr_Data[639][499], 0);
+}
+
+TEST_F(CalibrationPage, DataFileButtonsReportFailuresAndShortFiles) {
+    ShowPage();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    window->Start_Dir = dir.path();
+    // The folder is made before the dialog opens, even when the dialog is cancelled.
+    TFileDialog seen(nullptr, true);
+    window->SaveDialogData->Run = [&](TFileDialog& d) {
+        seen.InitialDir = d.InitialDir;
+        seen.Filter = d.Filter;
+        seen.FilterIndex = d.FilterIndex;
+        seen.DefaultExt = d.DefaultExt;
+        return false;
+    };
+    window->Button_Calibr_Save_File->click();
+    EXPECT_TRUE(QFileInfo(dir.path() + "/DataFiles").isDir());
+    EXPECT_EQ(seen.InitialDir, dir.path() + "/DataFiles");
+    EXPECT_EQ(seen.Filter, "All files(*.*)|*.*|Data files(*.dtf)|*.dtf");
+    EXPECT_EQ(seen.FilterIndex, 2);
+    EXPECT_EQ(seen.DefaultExt, "dtf");
+    EXPECT_TRUE(boxes.empty());
+
+    // A file that cannot be created is reported, not passed off as saved.
+    window->SaveDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = dir.path() + "/missing/run.dtf";
+        return true;
+    };
+    window->Button_Calibr_Save_File->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "ZQ455-SP.");
+    EXPECT_TRUE(boxes[0].text.startsWith("Cannot create")) << boxes[0].text.toStdString();
+
+    // A 1000-byte file replaces column 0 only, and says so.
+    const QString shortfile = dir.path() + "/short.dtf";
+    {
+        std::ofstream f(shortfile.toStdString(), std::ios::binary);
+        for (int k = 0; k < 500; ++k) {
+            const uint16_t v = uint16_t(1000 + k);
+            f.write(reinterpret_cast<const char*>(&v), 2);
+        }
+    }
+    window->Calibration->Calibr_Data[1][0] = 77;
+    window->OpenDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = shortfile;
+        return true;
+    };
+    boxes.clear();
+    window->Button_Calibr_Load_File->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("1000 of 640000 bytes")) << boxes[0].text.toStdString();
+    EXPECT_EQ(window->Calibration->Calibr_Data[0][499], 1499);
+    EXPECT_EQ(window->Calibration->Calibr_Data[1][0], 77);
+    // A file that is not there leaves the data alone.
+    window->OpenDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = dir.path() + "/none.dtf";
+        return true;
+    };
+    boxes.clear();
+    window->Button_Calibr_Load_File->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Cannot open"));
+    EXPECT_EQ(window->Calibration->Calibr_Data[0][499], 1499);
+}
+
+TEST_F(CalibrationPage, ASensorFailureStopsTheRunAndTheErrorMonitorReportsIt) {
+    Connect();
+    ShowPage();
+    ConnectMotor();
+    window->Button_Calibration->click();
+    ASSERT_TRUE(WaitFor([&] { return window->Calibration->Calibr_Step_Index >= 10; }, 10000));
+    demo->sensor->InjectFault(TSensorFault::WRONG_CHECKSUM);
+    ASSERT_TRUE(RunIdle(5000));
+    const uint16_t stopped = window->Calibration->Calibr_Step_Index;
+    EXPECT_LT(stopped, 500);
+    EXPECT_TRUE(window->Label_Calibr_Progress->text().startsWith("Stopped at step"));
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 2500));
+    EXPECT_EQ(boxes[0].text, "Packet error.");
+    EXPECT_EQ(boxes[0].connect_caption, "Connect"); // the reset came before the box
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(window->Calibr_Run->Motor_Result, 0u);
+    EXPECT_NE(window->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
+
+    // A motor button sets the state back to a single move, and Disconnect closes the link.
+    window->Button_Motor_Backward->click();
+    EXPECT_EQ(window->Calibr_Run->Tag, CALIBR_TAG_MOVE);
+    ASSERT_TRUE(RunIdle(5000));
+    EXPECT_EQ(window->Calibration->Calibr_Step_Index, stopped);
+    window->Button_Motor_Connect->click();
+    EXPECT_EQ(window->Button_Motor_Connect->text(), "Connect");
+    EXPECT_FALSE(window->Motor->IsOpen());
 }
