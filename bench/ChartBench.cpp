@@ -21,7 +21,8 @@ static void BM_ReplotResultChart(benchmark::State& state) {
     points.reserve(CALIBR_COLUMNS * CALIBR_STEPS);
     for (unsigned k = 0; k < CALIBR_STEPS; ++k)
         for (unsigned c = 0; c < CALIBR_COLUMNS; ++c)
-            points.push_back({double(c), 250.0 + 9.3 * k + 60.0 * ((c - 320.0) / 320.0) * ((c - 320.0) / 320.0),
+            points.push_back({double(c),
+                              250.0 + 9.3 * k + 60.0 * ((c - 320.0) / 320.0) * ((c - 320.0) / 320.0),
                               qRgb(255, 0, 0)});
     window.Series_Calibr_Oscilloscope->Clear();
     window.Series_Calibr_Oscilloscope->AddPoints(points);

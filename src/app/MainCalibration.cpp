@@ -240,7 +240,8 @@ void TForm_Main::CSpinEdit_Calibr_Ind_StepChange() {
 
 void TForm_Main::Button_Calibr_Rst_PntClick() {
     std::vector<TCalibrPoint> view;
-    if (ResetPoint(*Calibration, CSpinEdit_Calibr_Ind_Data->value(), CSpinEdit_Calibr_Ind_Step->value(), view))
+    if (ResetPoint(*Calibration, CSpinEdit_Calibr_Ind_Data->value(), CSpinEdit_Calibr_Ind_Step->value(),
+                   view))
         ShowStepView(view);
 }
 
@@ -272,7 +273,8 @@ void TForm_Main::Button_TABLE_TransClick() {
     QApplication::processEvents();
     Sensor_Busy = true;
     Sensor_Result = Sensor->TransmitTable(
-        &Calibration->Calibr_Table_Trans[0][0], CALIBR_TRANS_VALUES, [&dialog](uint32_t done, uint32_t total) {
+        &Calibration->Calibr_Table_Trans[0][0], CALIBR_TRANS_VALUES,
+        [&dialog](uint32_t done, uint32_t total) {
             dialog.setLabelText(QString("Transmitting the table: block %1 of %2").arg(done).arg(total));
             dialog.setValue(int(done));
             QApplication::processEvents();

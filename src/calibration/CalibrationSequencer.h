@@ -31,9 +31,9 @@ constexpr uint32_t CALIBR_SETTLING_MS = 2000;
 
 // What one tick did, for the window to show.
 struct TCalibrTick {
-    bool rearm = false;          // enable the timer again
-    bool captured = false;       // a step was captured; StepView() holds it
-    uint32_t sensor_result = 0;  // a failed calibration frame: the sensor's code
+    bool rearm = false;         // enable the timer again
+    bool captured = false;      // a step was captured; StepView() holds it
+    uint32_t sensor_result = 0; // a failed calibration frame: the sensor's code
 };
 
 class TCalibrationSequencer {

@@ -48,7 +48,9 @@ void TCalibrationTarget::Frame(const TSensorModel& model, double z_mm, uint32_t 
                 continue;
         }
         const long v = std::lround(value);
-        positions[c] = static_cast<uint16_t>(v < 1 ? 1 : v > TSensorModel::POSITION_MAX ? TSensorModel::POSITION_MAX : v);
+        positions[c] = static_cast<uint16_t>(v < 1                            ? 1
+                                             : v > TSensorModel::POSITION_MAX ? TSensorModel::POSITION_MAX
+                                                                              : v);
     }
 }
 

@@ -39,7 +39,8 @@ struct TCalibrationTarget {
     // One calibration frame of the plate at z_mm: one value per camera column. `frame`
     // numbers the frames (it drives the noise); the stray reflections depend only on the
     // column and the plate's height, so the frames of one stage position agree on them.
-    static void Frame(const TSensorModel& model, double z_mm, uint32_t frame, std::vector<uint16_t>& positions);
+    static void Frame(const TSensorModel& model, double z_mm, uint32_t frame,
+                      std::vector<uint16_t>& positions);
 };
 
 } // namespace zq455

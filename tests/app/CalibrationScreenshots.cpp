@@ -61,7 +61,8 @@ int main(int argc, char* argv[]) {
     Shot(dir, "calibration_run", &window);
     while (window.Timer_Motor->isActive())
         Wait(50);
-    std::printf("run of 500 steps against the paced devices: %lld ms\n", static_cast<long long>(clock.elapsed()));
+    std::printf("run of 500 steps against the paced devices: %lld ms\n",
+                static_cast<long long>(clock.elapsed()));
     Shot(dir, "calibration_done", &window);
     window.Edit_ZERO_Left->setText("318");
     window.Edit_ZERO_Right->setText("322");
@@ -74,8 +75,8 @@ int main(int argc, char* argv[]) {
         dialog.show();
         auto* bar = dialog.findChild<QProgressBar*>();
         const int shot_at = dialog.maximum() / 2;
-        const char* name = dialog.objectName() == "ProgressDialog_Table_Trans" ? "calibration_transfer"
-                                                                                : "calibration_save";
+        const char* name =
+            dialog.objectName() == "ProgressDialog_Table_Trans" ? "calibration_transfer" : "calibration_save";
         QObject::connect(bar, &QProgressBar::valueChanged, [&window, &dir, shot_at, name](int value) {
             if (value == shot_at)
                 Shot(dir, name, &window);
@@ -83,8 +84,8 @@ int main(int argc, char* argv[]) {
     };
     clock.restart();
     window.Button_TABLE_Trans->click();
-    std::printf("table transfer at 921600 bit/s: %lld ms, result %u\n", static_cast<long long>(clock.elapsed()),
-                window.Sensor_Result);
+    std::printf("table transfer at 921600 bit/s: %lld ms, result %u\n",
+                static_cast<long long>(clock.elapsed()), window.Sensor_Result);
     const TSleepFunction pause = window.Sensor->Sleep;
     window.Sensor->Sleep = [pause](uint32_t ms) { pause(ms / 10); };
     window.Button_TABLE_Save->click();

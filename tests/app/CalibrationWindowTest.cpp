@@ -4,11 +4,11 @@
 #include "WindowFixture.h"
 
 #include "app/PointCloudPlottable.h"
-#include "cli/Cli.h"
 #include "calibration/CalibrationRun.h"
 #include "calibration/DataFile.h"
 #include "calibration/TableComputation.h"
 #include "calibration/TransmitTable.h"
+#include "cli/Cli.h"
 #include "link/ResultCodes.h"
 #include "sim/SensorModel.h"
 
@@ -115,7 +115,8 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     const auto moves = demo->stage->Requests();
     ASSERT_EQ(moves.size(), 500u);
     EXPECT_EQ(moves[0].steps, 1760u);
-    EXPECT_TRUE(std::all_of(moves.begin() + 1, moves.end(), [](const TStageRequest& r) { return r.steps == 9; }));
+    EXPECT_TRUE(
+        std::all_of(moves.begin() + 1, moves.end(), [](const TStageRequest& r) { return r.steps == 9; }));
     EXPECT_DOUBLE_EQ(demo->stage->PositionUm(), first_capture_um + 499 * 112.5);
     // The live view shows the last step: 640 columns in red.
     EXPECT_EQ(window->Series_Calibr_Oscilloscope->PointCount(), 640u);
@@ -171,15 +172,16 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     EXPECT_EQ(progress[0].label, "Storing the table in FLASH: 40 s left");
     EXPECT_EQ(progress[3].label, "Storing the table in FLASH: 39 s left");
     EXPECT_EQ(progress.back().label, "Storing the table in FLASH: 0 s left");
-    EXPECT_EQ(progress_titles, (std::vector<QString>{"ProgressDialog_Table_Trans", "ProgressDialog_Table_Save"}));
+    EXPECT_EQ(progress_titles,
+              (std::vector<QString>{"ProgressDialog_Table_Trans", "ProgressDialog_Table_Save"}));
 
     // zq455 compute on the saved file gives the table the sensor received.
     {
         std::ostringstream out, err;
         cli::TCliEnvironment environment{&out, &err};
         const std::string table = (dir.path() + "/table.bin").toStdString();
-        ASSERT_EQ(cli::RunCli({"compute", dtf.toStdString(), "--rz", "50", "--xe", "60", "--zl", "318", "--zr",
-                               "322", "--out", table},
+        ASSERT_EQ(cli::RunCli({"compute", dtf.toStdString(), "--rz", "50", "--xe", "60", "--zl", "318",
+                               "--zr", "322", "--out", table},
                               environment),
                   0)
             << err.str();

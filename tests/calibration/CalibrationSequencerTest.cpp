@@ -118,7 +118,7 @@ TEST_F(Sequencer, ARunMakesOneApproachFiveHundredCapturesAndEndsWithStatus2) {
 }
 
 TEST_F(Sequencer, PitchFollowsTheRangeReadAtTheStartPosition) {
-    rz = 10; // 22 um -> 2 motor steps
+    rz = 10;                                // 22 um -> 2 motor steps
     ASSERT_TRUE(run->StartCalibration(10)); // 0 start steps: still a move of 0
     TickUntilIdle([&] { return state.Calibr_Step_Index == 3; });
     const auto moves = stage->Requests();

@@ -48,7 +48,8 @@ protected:
         EXPECT_TRUE(LoadDataFile(s, dtf, loaded).Ok());
         EXPECT_TRUE(Calculate(s, params).Ok());
         AssembleTransmitTable(s, params.xl, params.xr);
-        return std::vector<uint16_t>(&s.Calibr_Table_Trans[0][0], &s.Calibr_Table_Trans[0][0] + CALIBR_TRANS_VALUES);
+        return std::vector<uint16_t>(&s.Calibr_Table_Trans[0][0],
+                                     &s.Calibr_Table_Trans[0][0] + CALIBR_TRANS_VALUES);
     }
 
     std::string dir, dtf;
@@ -62,7 +63,8 @@ protected:
 TEST_F(CalibrationCommands, ComputeWritesTheTransmitTableAndTheTwoTables) {
     const std::string table = dir + "cli_table.bin";
     const std::string zx = dir + "cli_zx.bin";
-    ASSERT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--out", table, "--tables", zx}), 0) << err.str();
+    ASSERT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--out", table, "--tables", zx}), 0)
+        << err.str();
     TTableParams defaults;
     defaults.rz = 50;
     defaults.xe = 60;
@@ -84,13 +86,13 @@ TEST_F(CalibrationCommands, ComputeWritesTheTransmitTableAndTheTwoTables) {
     edited.xr = 20;
     edited.zl = 300;
     edited.zr = 350;
-    ASSERT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--xl", "12", "--xr", "20", "--zl", "300", "--zr",
-                   "350", "--out", table}),
+    ASSERT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--xl", "12", "--xr", "20", "--zl", "300",
+                   "--zr", "350", "--out", table}),
               0);
     const std::vector<uint16_t> t = ReadLe16(table);
     EXPECT_EQ(t, Expected(edited));
-    const size_t row = 250 * CALIBR_COLUMNS; // z-slot 2500, inside the run
-    EXPECT_EQ(t[row + 12], uint16_t(EMPTY_CELL)); // column XL is outside
+    const size_t row = 250 * CALIBR_COLUMNS;       // z-slot 2500, inside the run
+    EXPECT_EQ(t[row + 12], uint16_t(EMPTY_CELL));  // column XL is outside
     EXPECT_EQ(t[row + 620], uint16_t(EMPTY_CELL)); // and so is 640 - XR
     EXPECT_NE(t[row + 320], uint16_t(EMPTY_CELL));
 }
@@ -119,8 +121,8 @@ TEST_F(CalibrationCommands, CalibrateRunsTheCaptureHeadlessAndSavesTheData) {
     std::vector<uint32_t> pauses;
     environment.sleep = [&](uint32_t ms) { pauses.push_back(ms); };
     const std::string saved = dir + "cli_calibrated.dtf";
-    ASSERT_EQ(Run({"--port", sensor.SlavePath(), "calibrate", "--begin", "22000", "--dtf", saved, "--motor-port",
-                   stage.SlavePath()}),
+    ASSERT_EQ(Run({"--port", sensor.SlavePath(), "calibrate", "--begin", "22000", "--dtf", saved,
+                   "--motor-port", stage.SlavePath()}),
               0)
         << err.str();
     EXPECT_EQ(pauses, std::vector<uint32_t>{2000}); // the settling pause, through the seam
@@ -138,8 +140,8 @@ TEST_F(CalibrationCommands, CalibrateRunsTheCaptureHeadlessAndSavesTheData) {
     const std::string failed = dir + "cli_failed.dtf";
     std::remove(failed.c_str());
     sensor.InjectFault(TSensorFault::WRONG_CHECKSUM, TFaultMode::EVERY_REPLY);
-    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "calibrate", "--begin", "10", "--dtf", failed, "--motor-port",
-                   stage.SlavePath()}),
+    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "calibrate", "--begin", "10", "--dtf", failed,
+                   "--motor-port", stage.SlavePath()}),
               8);
     EXPECT_FALSE(std::ifstream(failed).good());
     EXPECT_EQ(Run({"calibrate", "--begin", "5", "--dtf", failed}), EXIT_USAGE);
