@@ -293,11 +293,15 @@ void TPaintBox::mouseReleaseEvent(QMouseEvent* event) {
 bool TFileDialog::Execute() {
     if (Run)
         return Run(*this);
-    // "All files(*.*)|*.*|Data files(*.dtf)|*.dtf" -> "All files(*.*)", "Data files(*.dtf)"
+    // "All files(*.*)|*.*|Data files(*.dtf)|*.dtf" -> "All files(*.*)", "Data files(*.dtf)";
+    // a caption that already ends in its patterns is not given them twice.
     const QStringList parts = Filter.split('|');
     QStringList filters;
-    for (int k = 0; k + 1 < parts.size(); k += 2)
-        filters << QString("%1 (%2)").arg(parts[k], QString(parts[k + 1]).replace(';', ' '));
+    for (int k = 0; k + 1 < parts.size(); k += 2) {
+        const QString patterns = QString(parts[k + 1]).replace(';', ' ');
+        filters << (parts[k].endsWith("(" + patterns + ")") ? parts[k]
+                                                            : QString("%1 (%2)").arg(parts[k], patterns));
+    }
     QFileDialog dialog(Owner, QString(), InitialDir);
     dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -331,6 +335,7 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
     BuildInterfacePages();
     BuildMenus();
     BuildTimers();
+    BuildProfilePage();
     OpenDialogData = std::make_unique<TFileDialog>(this, false);
     SaveDialogData = std::make_unique<TFileDialog>(this, true);
     SaveDialogData->Filter = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
@@ -532,7 +537,7 @@ void TForm_Main::BuildInterfacePages() {
     PageControl_Interface->addTab(TabSheet_Result, "RESULT");
 
     TabSheet_Video = Named(new QWidget, "TabSheet_Video");
-    PaintBox_BitMap = Named(new TPaintBox(TabSheet_Video), "PaintBox_BitMap");
+    BuildVideoPage();
     PageControl_Interface->addTab(TabSheet_Video, "VIDEO");
 
     TabSheet_Calibration = Named(new QWidget, "TabSheet_Calibration");
@@ -693,6 +698,7 @@ void TForm_Main::BuildTimers() {
     connect(Timer_Resize, &QTimer::timeout, this, [this] { Timer_ResizeTimer(); });
     connect(Timer_Result, &QTimer::timeout, this, [this] { Timer_ResultTimer(); });
     connect(Timer_Errors, &QTimer::timeout, this, [this] { Timer_ErrorsTimer(); });
+    connect(Timer_Repaint, &QTimer::timeout, this, [this] { Timer_RepaintTimer(); });
 }
 
 // The panels follow the window's height as aligned panels do: the connect bar at the top,
@@ -939,8 +945,7 @@ void TForm_Main::Button_ConnectClick() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Measuring: the button and the request of each tick. The profile itself is decoded and
-// drawn by the RESULT page.
+// Measuring: the button. The tick, the chart and the profile file are in MainProfile.cpp.
 
 void TForm_Main::Button_Get_ResultClick() {
     if (Button_Get_Result->text() == "Start Measure") {
@@ -952,12 +957,6 @@ void TForm_Main::Button_Get_ResultClick() {
         Timer_Result->stop();
         PageControl_Interface->setEnabled(true);
     }
-}
-
-void TForm_Main::Timer_ResultTimer() {
-    uint8_t status = 0;
-    uint16_t count = 0;
-    Sensor_Result = Sensor->GetResult(status, count, Result_Values.data(), Result_Values.size());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -34,6 +35,7 @@ class QLineEdit;
 class QMenu;
 class QProgressDialog;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QStringListModel;
 class QTabWidget;
@@ -124,7 +126,23 @@ public:
     void Button_ConnectClick();
     void Button_Get_ResultClick();
     void Timer_ResultTimer();
+    void CheckBoxReverseClick();
+    void CheckBoxAutoClick();
+    void MenuItem4Click(); // "Save to file"
+    void MenuItem5Click(); // "Clear"
+    // The part of a measurement tick after a successful GetResult: analyses the `pair_count`
+    // pairs in Result_Values, keeps the profile and redraws the chart.
+    void ShowProfile(uint16_t pair_count);
     void Timer_ErrorsTimer();
+
+    // The VIDEO page: one frame on request, the region of interest drawn with the left
+    // button, the frame saved as a bitmap with the right one.
+    void Button_Get_VideoClick();
+    void Timer_RepaintTimer();
+    void PaintBox_BitMapPaint(QPainter& canvas);
+    void PaintBox_BitMapMouseDown(Qt::MouseButton button, int x, int y);
+    void PaintBox_BitMapMouseMove(int x, int y);
+    void PaintBox_BitMapMouseUp(Qt::MouseButton button, int x, int y);
 
     void Show_User_Parameters();
     void Show_Factory_Parameters();
@@ -182,6 +200,9 @@ public:
     TRoi Video_ROI;
     uint16_t Video_Fps = 0;
     bool ROI_Dragging = false;
+    TRoi Video_ROI_Prev;
+    // Pixel bytes of the last frame reply, line after line, each line as long as the frame.
+    std::vector<uint8_t> Video_Buffer;
     std::unique_ptr<QImage> Video_Bitmap;
     QString Start_Dir;
     uint16_t Collapsed_Height = 0;
@@ -193,6 +214,9 @@ public:
     std::unique_ptr<TCalibrationSequencer> Calibr_Run;
     // Reply store of the measurement tick: up to 2048 pairs.
     std::array<uint16_t, 4096> Result_Values{};
+    bool Result_Auto = false; // "Auto" as last clicked
+    // The last tick's analysis: the valid points, the edges and markers, the verdict.
+    TProfileTick Profile_Tick;
 
     bool IsConnected() const;
     // The window's height constraint; FormResize keeps the height equal to it.
@@ -253,6 +277,7 @@ public:
     QCPGraph* Series_Filtr_Noise_Up = nullptr;
     QCPGraph* Series_Filtr_Noise_Down = nullptr;
     QWidget* TabSheet_Video = nullptr;
+    QScrollArea* ScrollBox_Video = nullptr; // the frame is taller than the page
     TPaintBox* PaintBox_BitMap = nullptr;
     QWidget* TabSheet_Calibration = nullptr;
     QFrame* Panel_Motor = nullptr;
@@ -346,8 +371,11 @@ private:
     void ShowStepView(const std::vector<TCalibrPoint>& points);
     void ShowRunProgress();
     bool Sensor_Busy = false; // a table transfer or save drives a progress dialog
+    void BuildVideoPage();
+    void SaveVideoBitmap();
     void BuildMenus();
     void BuildTimers();
+    void BuildProfilePage(); // the RESULT chart's look and the page's handlers
     void AlignPanels();
 
     void FillNetAddressList();

@@ -382,9 +382,11 @@ TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices) {
 
 std::vector<TCliCommand> DefaultCommands() {
     std::vector<TCliCommand> commands = SensorCommands();
+    commands.push_back(FrameCommand());
     commands.push_back(MotorCommand());
     commands.push_back(ComputeCommand());
     commands.push_back(CalibrateCommand());
+    commands.push_back(ProfileCommand());
     commands.push_back(SimulateCommand(SimulatedSensorAndStage()));
     return commands;
 }

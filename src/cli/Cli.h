@@ -7,7 +7,7 @@
 //
 // Exit status: 0 on success; the result code (1..10) on a device error, its message on
 // stderr; 64 for a usage error; 65 for a file with the wrong size or contents; 66 for a file
-// that cannot be read.
+// that cannot be read; 73 for a file that cannot be written.
 
 #include "link/Pause.h"
 #include "sensor/Zq455interface.h"
@@ -24,6 +24,7 @@ namespace zq455::cli {
 constexpr int EXIT_USAGE = 64;
 constexpr int EXIT_DATA = 65;
 constexpr int EXIT_NO_INPUT = 66;
+constexpr int EXIT_CANT_CREATE = 73;
 
 // The options before the command.
 struct TCliOptions {
@@ -101,6 +102,10 @@ TCliCommand MotorCommand();
 TCliCommand ComputeCommand();
 // calibrate --begin UM --dtf FILE: a whole calibration run with the sensor and the stage.
 TCliCommand CalibrateCommand();
+// profile [--txt FILE]: one profile in mm, or written as the window's profile text file.
+TCliCommand ProfileCommand();
+// frame --bmp FILE: one camera frame as the window's bitmap file.
+TCliCommand FrameCommand();
 // The virtual sensor and the virtual stage for `simulate`, the sensor's calibration frames
 // following the stage's position.
 std::vector<TSimulatedDevice> SimulatedSensorAndStage();

@@ -30,6 +30,18 @@ uint16_t ToProfileUnits(double mm, double range_mm) {
     return static_cast<uint16_t>(static_cast<unsigned long>(units) & 0x3FFF);
 }
 
+// A value in [-0.5, 0.5) from the shot and the point's index (a 64-bit mix), so a shot's
+// noise is reproducible and neighbouring points do not correlate.
+double NoiseUnit(uint32_t shot, uint32_t index, uint32_t draw) {
+    uint64_t v = (static_cast<uint64_t>(shot) << 32 | index) * 0x9E3779B97F4A7C15ull + draw;
+    v ^= v >> 30;
+    v *= 0xBF58476D1CE4E5B9ull;
+    v ^= v >> 27;
+    v *= 0x94D049BB133111EBull;
+    v ^= v >> 31;
+    return static_cast<double>(v >> 11) / 9007199254740992.0 - 0.5;
+}
+
 } // namespace
 
 double TSensorModel::LinePosition(double column, double z_mm) const {
@@ -72,13 +84,15 @@ bool TSensorModel::SceneHit(double column, double& x_mm, double& z_mm) const {
     return z >= 0.0 && z <= geometry.range_z_mm;
 }
 
-void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values) const {
+void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot) const {
     values.assign(2 * static_cast<size_t>(points), PROFILE_MISSING);
     for (unsigned i = 0; i < points; ++i) {
         const double column = (i + 0.5) * COLUMNS / points - 0.5;
         double x = 0, z = 0;
         if (!SceneHit(column, x, z))
             continue;
+        // Two uniform draws: the scatter peaks at the surface and stays within noise_mm.
+        z += (NoiseUnit(shot, i, 0) + NoiseUnit(shot, i, 1)) * scene.noise_mm;
         values[2 * i] = ToProfileUnits(z, geometry.range_z_mm);
         values[2 * i + 1] = ToProfileUnits(x, geometry.xemr_mm);
     }
@@ -117,12 +131,17 @@ void TSensorModel::CalibrationFrame(std::optional<double> target_z_mm, std::vect
 }
 
 void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned rows,
-                         std::vector<uint8_t>& pixels) const {
+                         std::vector<uint8_t>& pixels, const TCameraLight& light) const {
+    const double exposure = std::max(0.0, light.exposure_us) / TCameraLight::REFERENCE_EXPOSURE_US;
+    const double peak =
+        LINE_PEAK * std::max(0.0, light.laser_intensity) / TCameraLight::REFERENCE_INTENSITY * exposure;
     pixels.resize(static_cast<size_t>(width) * rows);
     for (unsigned r = 0; r < rows; ++r)
-        for (unsigned c = 0; c < width; ++c)
+        for (unsigned c = 0; c < width; ++c) {
+            const double level = (4 + ((left + c) * 31 + (top + r) * 17) % 5) * exposure;
             pixels[static_cast<size_t>(r) * width + c] =
-                static_cast<uint8_t>(4 + ((left + c) * 31 + (top + r) * 17) % 5);
+                static_cast<uint8_t>(std::min(127.0, std::round(level)));
+        }
     for (unsigned c = 0; c < width; ++c) {
         double x = 0, z = 0;
         if (!SceneHit(left + c, x, z))
@@ -134,7 +153,7 @@ void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned r
                 continue;
             const double d = (r - row) / LINE_SIGMA_ROWS;
             uint8_t& pixel = pixels[static_cast<size_t>(r - top) * width + c];
-            const double level = pixel + LINE_PEAK * std::exp(-0.5 * d * d);
+            const double level = pixel + peak * std::exp(-0.5 * d * d);
             pixel = static_cast<uint8_t>(std::min(127.0, level));
         }
     }

@@ -29,6 +29,19 @@ struct TScene {
     double step_from_mm = 4.0;
     double step_to_mm = 14.0;
     double step_height_mm = 8.0;
+    // The measured profile scatters in Z by at most this much around the surface, differently
+    // on every shot (a few 14-bit units, as a real line's speckle gives).
+    double noise_mm = 0.025;
+};
+
+// What sets the camera image's brightness: the laser's power ("Laser intensity", 0..31 in
+// the user editor) and the exposure time in microseconds. The line grows with both, the
+// dim background with the exposure only.
+struct TCameraLight {
+    static constexpr double REFERENCE_INTENSITY = 16.0;
+    static constexpr double REFERENCE_EXPOSURE_US = 2550.0;
+    double laser_intensity = REFERENCE_INTENSITY;
+    double exposure_us = REFERENCE_EXPOSURE_US;
 };
 
 class TSensorModel {
@@ -67,8 +80,9 @@ public:
     float SceneAngle() const { return static_cast<float>(scene.tilt_rad); }
 
     // One measured profile of `points` pairs, (Z, X) each in 14-bit units of the ranges,
-    // 0x2000 where no point was found; `values` gets 2 x points entries.
-    void Profile(unsigned points, std::vector<uint16_t>& values) const;
+    // 0x2000 where no point was found; `values` gets 2 x points entries. `shot` numbers the
+    // measurement: the same shot gives the same noise.
+    void Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot = 0) const;
     // One raw line position per camera column (0 = no line): of the scene, or of the
     // calibration target at `target_z_mm` when given (`frame` numbers the frames for the
     // target's noise).
@@ -76,9 +90,10 @@ public:
                           uint32_t frame = 0) const;
     // Height of the calibration target for a stage position in micrometres.
     double TargetZ(double stage_um) const { return TCalibrationTarget::PlateZ(stage_um); }
-    // The camera image (7-bit grey levels) of a window of the frame, line by line.
-    void Image(unsigned left, unsigned top, unsigned width, unsigned rows,
-               std::vector<uint8_t>& pixels) const;
+    // The camera image (7-bit grey levels) of a window of the frame, line by line; levels
+    // saturate at 127.
+    void Image(unsigned left, unsigned top, unsigned width, unsigned rows, std::vector<uint8_t>& pixels,
+               const TCameraLight& light = {}) const;
 
 private:
     TSensorGeometry geometry;

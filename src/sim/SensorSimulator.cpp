@@ -34,8 +34,8 @@ TSensorValues DefaultValues() {
     // Camera registers, levels and laser timing as a fresh device carries them.
     const uint16_t factory_only[12] = {1, 640, 512, 100, 0, 0, 511, 3, 8, 512, 256, 2048};
     std::copy(std::begin(factory_only), std::end(factory_only), values.factory.begin());
-    // Laser intensity 20 of the 0..31 the editor offers.
-    const uint16_t user[USER_COUNT] = {1, DEFAULT_ADDRESS, 0x03,     3,   20,  0, 1,
+    // Laser intensity 16 of the 0..31 the editor offers.
+    const uint16_t user[USER_COUNT] = {1, DEFAULT_ADDRESS, 0x03,     3,   16,  0, 1,
                                        0, FULL_ROI,        FULL_ROI, 100, 500, 0};
     std::copy(std::begin(user), std::end(user), values.factory.begin() + USER_FIRST_FACTORY);
     std::copy(TSensorSimulator::DEFAULT_IDENTITY.begin(), TSensorSimulator::DEFAULT_IDENTITY.end(),
@@ -419,7 +419,8 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         std::vector<uint16_t> values;
         if (working.User(USER_SENSOR_ON_OFF) != 0) {
             const unsigned shift = std::min<unsigned>(working.User(USER_RESULT_LENGTH), 4);
-            ModelLocked().Profile(std::min(PROFILE_POINTS_BASE << shift, MAX_PROFILE_POINTS), values);
+            ModelLocked().Profile(std::min(PROFILE_POINTS_BASE << shift, MAX_PROFILE_POINTS), values,
+                                  counters.answered);
         }
         data.push_back(0);
         AppendGroups(data, static_cast<uint32_t>(values.size() / 2), 2);
@@ -431,8 +432,17 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         unsigned left = 0, width = 0, top = 0, rows = 0;
         RoiWindow(working.User(USER_ROI_LEFT_WIDTH), TSensorModel::COLUMNS, left, width);
         RoiWindow(working.User(USER_ROI_TOP_HEIGHT), TSensorModel::ROWS, top, rows);
+        // Exposure: bit 0 the automatic exposure, bits 1..13 the time in steps of 10 us above
+        // 50 us. The automatic exposure brings a lit line to the level of the reference light.
+        TCameraLight light;
+        const uint16_t exposure = working.User(USER_EXPOSURE);
+        light.laser_intensity = working.User(USER_LASER_INTENSITY) & 0x7F;
+        light.exposure_us = ((exposure >> 1) & 0x1FFF) * 10.0 + 50.0;
+        if ((exposure & 1) && light.laser_intensity > 0)
+            light.exposure_us = TCameraLight::REFERENCE_EXPOSURE_US * TCameraLight::REFERENCE_INTENSITY /
+                                light.laser_intensity;
         std::vector<uint8_t> pixels;
-        ModelLocked().Image(left, top, width, rows, pixels);
+        ModelLocked().Image(left, top, width, rows, pixels, light);
         guard.unlock();
         SendVideo(static_cast<uint16_t>(rows), static_cast<uint16_t>(width), static_cast<uint16_t>(top),
                   static_cast<uint16_t>(left), pixels);

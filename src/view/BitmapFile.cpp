@@ -1,5 +1,9 @@
 #include "BitmapFile.h"
 
+#include "FrameView.h"
+
+#include <vector>
+
 namespace zq455 {
 namespace {
 
@@ -15,11 +19,13 @@ void Put32(std::string& out, uint32_t value) {
 
 } // namespace
 
-std::string EncodeRedRampBitmap(uint32_t width, uint32_t height, const uint8_t* indexes) {
-    const uint32_t stride = (width + 3) & ~3u;
+std::string EncodeRedRampBitmap(uint32_t width, uint32_t height, const uint8_t* indexes, size_t stride) {
+    if (stride == 0)
+        stride = width;
+    const uint32_t padded = (width + 3) & ~3u;
     const uint32_t palette_bytes = 256 * 4;
     const uint32_t offset = 14 + 40 + palette_bytes;
-    const uint32_t image_bytes = stride * height;
+    const uint32_t image_bytes = padded * height;
     std::string out;
     out.reserve(offset + image_bytes);
     out += "BM";
@@ -44,10 +50,16 @@ std::string EncodeRedRampBitmap(uint32_t width, uint32_t height, const uint8_t* 
         out += '\0';
     }
     for (uint32_t row = height; row-- > 0;) {
-        out.append(reinterpret_cast<const char*>(indexes) + static_cast<size_t>(row) * width, width);
-        out.append(stride - width, '\0');
+        out.append(reinterpret_cast<const char*>(indexes) + row * stride, width);
+        out.append(padded - width, '\0');
     }
     return out;
+}
+
+std::string EncodeFrameBitmap(uint32_t width, uint32_t rows, const uint8_t* pixels) {
+    std::vector<uint8_t> indexes(static_cast<size_t>(width) * rows);
+    FrameToPaletteIndexes(pixels, width, rows, indexes.data(), width);
+    return EncodeRedRampBitmap(width, rows, indexes.data());
 }
 
 } // namespace zq455

@@ -24,6 +24,22 @@ TRoi RoiFromParameters(uint16_t left_width, uint16_t top_height) {
     return roi;
 }
 
+void FrameToPaletteIndexes(const uint8_t* pixels, uint32_t width, uint32_t rows, uint8_t* indexes,
+                           size_t stride) {
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* line = pixels + static_cast<size_t>(r) * width;
+        uint8_t* out = indexes + static_cast<size_t>(r) * stride;
+        for (uint32_t c = 0; c < width; ++c)
+            out[c] = PaletteIndexOfPixel(line[c]);
+    }
+}
+
+bool FrameFitsCamera(uint32_t rows, uint32_t width, uint32_t top, uint32_t left) {
+    const uint32_t w = static_cast<uint32_t>(FRAME_WIDTH);
+    const uint32_t h = static_cast<uint32_t>(FRAME_HEIGHT);
+    return rows > 0 && width > 0 && width <= w && rows <= h && left <= w - width && top <= h - rows;
+}
+
 void TRoiDrag::Press(int32_t x, int32_t y) {
     previous = roi;
     roi = {x, y, x, y};
@@ -39,8 +55,8 @@ bool TRoiDrag::Move(int32_t x, int32_t y) {
     return true;
 }
 
-bool TRoiDrag::Release(int32_t x, int32_t y, uint16_t& left_width, uint16_t& top_height, uint16_t& left_width_cell,
-                       uint16_t& top_height_cell) {
+bool TRoiDrag::Release(int32_t x, int32_t y, uint16_t& left_width, uint16_t& top_height,
+                       uint16_t& left_width_cell, uint16_t& top_height_cell) {
     if (!dragging)
         return false;
     if (roi.right >= roi.left && roi.bottom >= roi.top) {
@@ -56,12 +72,14 @@ bool TRoiDrag::Release(int32_t x, int32_t y, uint16_t& left_width, uint16_t& top
 
     int32_t lp = roi.left * 100 / FRAME_WIDTH;
     int32_t wp = (roi.right - roi.left) * 100 / FRAME_WIDTH;
+    // A start beyond 100 % can only come from the sensor's own values; the extent then
+    // has no room left rather than a negative one.
     if (lp + wp > 100)
-        wp = 100 - lp;
+        wp = std::max(0, 100 - lp);
     int32_t tp = roi.top * 100 / FRAME_HEIGHT;
     int32_t hp = (roi.bottom - roi.top) * 100 / FRAME_HEIGHT;
     if (tp + hp > 100)
-        hp = 100 - tp;
+        hp = std::max(0, 100 - tp);
 
     left_width_cell = static_cast<uint16_t>(lp + wp * 128);
     top_height_cell = static_cast<uint16_t>(tp + hp * 128);

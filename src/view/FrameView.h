@@ -3,6 +3,7 @@
 // the two ROI user parameters, the left-button drag that draws a new region, and the
 // doubling of the 7-bit camera pixels into palette indexes.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zq455 {
@@ -32,15 +33,26 @@ uint16_t ComputeFrameRate(int32_t width, int32_t height, uint16_t previous);
 TRoi RoiFromParameters(uint16_t left_width, uint16_t top_height);
 
 // A bitmap pixel from a camera pixel: 0..127 become the even palette indexes 0..254.
-inline uint8_t PaletteIndexOfPixel(uint8_t pixel) { return static_cast<uint8_t>((2u * pixel) & 0xFF); }
+inline uint8_t PaletteIndexOfPixel(uint8_t pixel) {
+    return static_cast<uint8_t>((2u * pixel) & 0xFF);
+}
+
+// Doubles a frame of `rows` lines of `width` camera pixels into palette indexes, the lines
+// `stride` bytes apart in `indexes` (a bitmap's own rows may be padded).
+void FrameToPaletteIndexes(const uint8_t* pixels, uint32_t width, uint32_t rows, uint8_t* indexes,
+                           size_t stride);
+
+// A frame reply the frame view can show: not empty, and lying within the camera's 640 x 512
+// pixels (so it also fits the frame store and the bitmap).
+bool FrameFitsCamera(uint32_t rows, uint32_t width, uint32_t top, uint32_t left);
 
 // The left-button drag that draws the region of interest on the frame.
 class TRoiDrag {
 public:
-    TRoi roi = FULL_FRAME_ROI;  // Video_ROI
-    TRoi previous{};            // Video_ROI_Prev: put back when the new region is too small
-    bool dragging = false;      // ROI_Dragging
-    uint16_t fps = 0;           // Video_Fps
+    TRoi roi = FULL_FRAME_ROI; // Video_ROI
+    TRoi previous{};           // Video_ROI_Prev: put back when the new region is too small
+    bool dragging = false;     // ROI_Dragging
+    uint16_t fps = 0;          // Video_Fps
 
     void Press(int32_t x, int32_t y);
     // True when the drag is running (the rate and the outline changed).

@@ -13,6 +13,8 @@ void AnalyseProfile(const uint16_t* values, uint32_t available, uint16_t pair_co
     tick.profile.fill(TProfilePoint{});
     tick.points.clear();
     tick.points.reserve(PROFILE_CAPACITY);
+    tick.point_pairs.clear();
+    tick.point_pairs.reserve(PROFILE_CAPACITY);
     tick.left_marker.clear();
     tick.right_marker.clear();
 
@@ -41,6 +43,7 @@ void AnalyseProfile(const uint16_t* values, uint32_t available, uint16_t pair_co
         tick.profile[i - 1] = {x, z};
         const unsigned k = static_cast<unsigned>(tick.points.size());
         tick.points.push_back({x, z});
+        tick.point_pairs.push_back(static_cast<uint16_t>(i));
         if (first) {
             prev_x = x;
             first = false;
@@ -105,8 +108,9 @@ void AnalyseProfile(const uint16_t* values, uint32_t available, uint16_t pair_co
     tick.right_edge = right;
     tick.min_z = min_z;
     tick.max_z = max_z;
-    tick.over_level = std::fabs(static_cast<long double>(max_z) * 1000 - static_cast<long double>(min_z) * 1000) >=
-                      static_cast<long double>(controls.level_um);
+    tick.over_level =
+        std::fabs(static_cast<long double>(max_z) * 1000 - static_cast<long double>(min_z) * 1000) >=
+        static_cast<long double>(controls.level_um);
 }
 
 } // namespace zq455

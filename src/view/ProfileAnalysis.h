@@ -9,8 +9,8 @@
 
 namespace zq455 {
 
-constexpr unsigned PROFILE_CAPACITY = 1024;  // entries of the kept profile and of the working arrays
-constexpr uint16_t MISSING_POINT = 0xE000;    // -8192 after sign extension: the pair holds no point
+constexpr unsigned PROFILE_CAPACITY = 1024; // entries of the kept profile and of the working arrays
+constexpr uint16_t MISSING_POINT = 0xE000;  // -8192 after sign extension: the pair holds no point
 
 struct TProfilePoint {
     float x = 0;
@@ -31,10 +31,11 @@ struct TProfileTick {
     uint16_t pair_count = 0; // announced by the reply, before missing points are dropped
     // Entry i - 1 holds reply pair i; (0, 0) where the pair held no point.
     std::array<TProfilePoint, PROFILE_CAPACITY> profile{};
-    std::vector<TProfilePoint> points;        // the valid points in reply order
-    std::vector<TProfilePoint> left_marker;   // none, or the two ends of the left edge marker
+    std::vector<TProfilePoint> points;      // the valid points in reply order
+    std::vector<uint16_t> point_pairs;      // the reply pair number of each valid point
+    std::vector<TProfilePoint> left_marker; // none, or the two ends of the left edge marker
     std::vector<TProfilePoint> right_marker;
-    float marker_label_x = 0;                 // X of the point of smallest Z (the markers' label)
+    float marker_label_x = 0; // X of the point of smallest Z (the markers' label)
     unsigned centre = 0;
     unsigned left_edge = 0;
     unsigned right_edge = 0;

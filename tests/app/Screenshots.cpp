@@ -8,16 +8,19 @@
 #include "app/ParameterDialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <cstdio>
+#include <qcustomplot.h>
 
 using namespace zq455;
 
@@ -67,6 +70,12 @@ int main(int argc, char* argv[]) {
     Shot(dir, "connected", &window, true);
     window.PageControl_Interface->setCurrentWidget(window.TabSheet_Video);
     Shot(dir, "video", &window, true);
+    // A frame, and a region being drawn on it.
+    window.Button_Get_Video->click();
+    window.PaintBox_BitMapMouseDown(Qt::LeftButton, 64, 51);
+    window.PaintBox_BitMapMouseMove(384, 307);
+    Shot(dir, "video_frame", &window, true);
+    window.PaintBox_BitMapMouseUp(Qt::LeftButton, 384, 307);
     window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
 
     window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);
@@ -104,6 +113,36 @@ int main(int argc, char* argv[]) {
         window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
         window.PageControl_Parameters->setCurrentWidget(window.TabSheet_User_Parameters);
     }
+    // Measuring: the live profile at level 0 (red), with "Auto", with "Axis Reverse", with a
+    // raised level (green), the chart's menu; then "Save to file" into the pictures' folder.
+    window.Button_Get_Result->click();
+    Shot(dir, "measuring", &window, true);
+    window.CheckBoxAuto->setChecked(true);
+    Shot(dir, "measuring_auto", &window, true);
+    window.CheckBoxAuto->setChecked(false);
+    window.CheckBoxReverse->setChecked(true);
+    Shot(dir, "measuring_reverse", &window, true);
+    window.CheckBoxReverse->setChecked(false);
+    window.CSpinEditLevel->setValue(150);
+    Shot(dir, "measuring_green", &window, true);
+    window.PopupMenu_Save_Data->popup(window.Chart_Result_Oscilloscope->mapToGlobal(QPoint(300, 200)));
+    Shot(dir, "result_menu", &window);
+    window.PopupMenu_Save_Data->hide();
+    // The real save dialog, closed again once pictured.
+    QTimer::singleShot(800, [&] {
+        Shot(dir, "save_dialog", &window);
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            dialog->close();
+    });
+    window.MenuItem4->trigger();
+    window.SaveDialogData->Run = [&](TFileDialog& dialog) {
+        dialog.FileName = dir + "/profile.txt";
+        return true;
+    };
+    window.MenuItem4->trigger();
+    std::printf("%s/profile.txt\n", qPrintable(dir));
+    window.Button_Get_Result->click();
+
     // The sensor stops answering: the error monitor collapses the window and says why.
     window.ShowModal = [&](QDialog& dialog) {
         dialog.setObjectName("error_box");

@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -143,6 +147,137 @@ TEST_F(Cli, TableSendAndSave) {
     EXPECT_EQ(Run({"table", "send", TempFile("odd.bin", "abc")}), EXIT_DATA);
 }
 
+TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
+    TScene still;
+    still.noise_mm = 0; // the two commands below read the same profile
+    sim.SetScene(still);
+    ASSERT_EQ(Run({"profile"}), 0) << err.str();
+    const std::vector<std::string> lines = Lines();
+    // 1024 pairs: pair 0 is not used, a few lie in the step's shadow.
+    ASSERT_GT(lines.size(), 950u);
+    ASSERT_LT(lines.size(), 1024u);
+    unsigned last_pair = 0;
+    double last_x = -1e9;
+    std::map<unsigned, std::pair<std::string, std::string>> by_pair;
+    for (const std::string& line : lines) {
+        std::istringstream fields(line);
+        unsigned pair = 0;
+        std::string x, z;
+        ASSERT_TRUE(fields >> pair >> x >> z) << line;
+        ASSERT_GT(pair, last_pair);
+        ASSERT_LE(pair, 1023u);
+        last_pair = pair;
+        by_pair[pair] = {x, z};
+        // Millimetres from the identity's ranges (Z 50, Xemr 60): the step's top at about 28 mm,
+        // the plane at about 20 mm.
+        const double xv = std::stod(x), zv = std::stod(z);
+        EXPECT_GT(xv, last_x);
+        last_x = xv;
+        EXPECT_GE(xv, -30.0);
+        EXPECT_LE(xv, 30.0);
+        if (xv > still.step_from_mm + 0.5 && xv < still.step_to_mm - 0.5) {
+            EXPECT_NEAR(zv, 28.0, 0.5) << line;
+        } else if (std::fabs(xv) < 3) {
+            EXPECT_NEAR(zv, 20.0, 0.1) << line;
+        }
+    }
+
+    const std::string file = ::testing::TempDir() + "cli-profile.txt";
+    ASSERT_EQ(Run({"profile", "--txt", file}), 0) << err.str();
+    EXPECT_EQ(out.str(), "");
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream rows(text);
+    std::string row;
+    ASSERT_TRUE(std::getline(rows, row));
+    EXPECT_EQ(row, "N         X                   Z\r");
+    unsigned n = 0;
+    for (; std::getline(rows, row); ++n) {
+        ASSERT_TRUE(row.ends_with('\r'));
+        auto point = by_pair.find(n + 1);
+        const std::string x = point == by_pair.end() ? "0.00" : point->second.first;
+        const std::string z = point == by_pair.end() ? "0.00" : point->second.second;
+        std::string expected = std::to_string(n + 1);
+        expected.resize(10, ' ');
+        expected += x;
+        expected.resize(30, ' ');
+        ASSERT_EQ(row, expected + z + "\r");
+    }
+    EXPECT_EQ(n, 1024u); // the last row has no pair behind it and reads zeros
+    EXPECT_TRUE(text.ends_with("\r\n"));
+    std::remove(file.c_str());
+
+    // Sensor off: no points, a file with the header alone.
+    ASSERT_EQ(RunLoad({"user", "load", "0", "0"}), 0);
+    ASSERT_EQ(Run({"profile"}), 0);
+    EXPECT_EQ(out.str(), "");
+    ASSERT_EQ(Run({"profile", "--txt", file}), 0);
+    std::ifstream header(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(header)), std::istreambuf_iterator<char>()),
+              "N         X                   Z\r\n");
+    std::remove(file.c_str());
+
+    // A file that cannot be written names itself and the reason; a stray word is a usage error.
+    const std::string nowhere = ::testing::TempDir() + "no-such-folder/p.txt";
+    EXPECT_EQ(Run({"profile", "--txt", nowhere}), EXIT_CANT_CREATE);
+    EXPECT_NE(err.str().find(nowhere), std::string::npos);
+    EXPECT_NE(err.str().find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(Run({"profile", "--csv", file}), EXIT_USAGE);
+    EXPECT_EQ(Run({"profile", "--txt"}), EXIT_USAGE);
+}
+
+TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
+    // Left 10 % width 11 %, top 30 % height 20 %: 70 x 102 pixels at (64, 153), lines padded to 72.
+    ASSERT_EQ(RunLoad({"user", "load", "8", std::to_string(10 + 11 * 128)}), 0);
+    ASSERT_EQ(RunLoad({"user", "load", "9", std::to_string(30 + 20 * 128)}), 0);
+    const std::string path = ::testing::TempDir() + "cli_frame.bmp";
+    std::remove(path.c_str());
+    ASSERT_EQ(Run({"frame", "--bmp", path}), 0) << err.str();
+    EXPECT_EQ(out.str(), "Frame 70 x 102 at left 64, top 153\n");
+    std::ifstream file(path, std::ios::binary);
+    const std::string bmp((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t offset = 14 + 40 + 1024;
+    ASSERT_EQ(bmp.size(), offset + 72 * 102);
+    auto le32 = [&](size_t at) {
+        uint32_t v = 0;
+        for (int k = 3; k >= 0; --k)
+            v = v << 8 | static_cast<uint8_t>(bmp[at + static_cast<size_t>(k)]);
+        return v;
+    };
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    EXPECT_EQ(le32(10), offset);
+    EXPECT_EQ(le32(18), 70u);
+    EXPECT_EQ(le32(22), 102u);
+    EXPECT_EQ(static_cast<uint8_t>(bmp[28]), 8);
+    EXPECT_EQ(le32(46), 256u);
+    EXPECT_EQ(le32(54 + 4 * 200), 200u << 16); // entry 200 is red 200
+    // The pixels are the sensor's frame, doubled, bottom line first.
+    TZQ455Interface sensor;
+    TSensorConnection record;
+    record.mode = LINK_MODE_COM;
+    record.name = sim.SlavePath();
+    record.baud = 921600;
+    ASSERT_EQ(sensor.Open(record), RESULT_OK);
+    std::vector<uint8_t> pixels(VIDEO_FRAME_CAPACITY);
+    uint16_t rows = 0, width = 0, top = 0, left = 0;
+    ASSERT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left), RESULT_OK);
+    ASSERT_EQ(width, 70);
+    int brightest = 0;
+    for (size_t r = 0; r < 102; ++r)
+        for (size_t c = 0; c < 72; ++c) {
+            const int stored = static_cast<uint8_t>(bmp[offset + (101 - r) * 72 + c]);
+            ASSERT_EQ(stored, c < 70 ? 2 * pixels[r * 70 + c] : 0) << c << " " << r;
+            brightest = std::max(brightest, stored);
+        }
+    EXPECT_GT(brightest, 150); // the laser line crosses the frame
+
+    EXPECT_EQ(Run({"frame"}), EXIT_USAGE);
+    EXPECT_EQ(Run({"frame", "--png", path}), EXIT_USAGE);
+    EXPECT_EQ(Run({"frame", "--bmp", ::testing::TempDir() + "no such folder/f.bmp"}), 73);
+    EXPECT_NE(err.str().find("no such folder/f.bmp"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("No such file or directory"), std::string::npos) << err.str();
+}
+
 TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     const std::vector<std::vector<std::string>> usage = {
         {},
@@ -165,8 +300,8 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     EXPECT_EQ(RunCli({"--help"}, environment), 0);
     for (const char* word :
          {"identify", "user read [INDEX]", "factory load V0 ... V47", "angle read", "calibr-frame",
-          "table send FILE", "table save", "simulate", "--port PATH", "--usb DESCRIPTION", "motor [--motor-port PATH",
-          "wait [SECONDS]"})
+          "table send FILE", "table save", "simulate", "--port PATH", "--usb DESCRIPTION",
+          "motor [--motor-port PATH", "wait [SECONDS]", "frame --bmp FILE", "profile --txt FILE"})
         EXPECT_NE(out.str().find(word), std::string::npos) << word;
 
     err.str("");

@@ -272,6 +272,34 @@ TEST_F(Simulated, ProfileShowsThePlaneAndTheStepInTheRanges) {
     }
 }
 
+TEST_F(Simulated, ProfileScattersALittleInZFromShotToShot) {
+    std::vector<uint16_t> first(4096), second(4096);
+    uint8_t result_status = 0;
+    uint16_t count = 0;
+    ASSERT_EQ(sensor.GetResult(result_status, count, first.data(), 4096), RESULT_OK);
+    ASSERT_EQ(sensor.GetResult(result_status, count, second.data(), 4096), RESULT_OK);
+    auto signed14 = [](uint16_t v) { return v & 0x2000 ? v - 0x4000 : v; };
+    int moved = 0, largest = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        EXPECT_EQ(first[2 * i + 1], second[2 * i + 1]) << i; // X follows the camera column
+        if (first[2 * i] == 0x2000)
+            continue;
+        const int d = std::abs(signed14(first[2 * i]) - signed14(second[2 * i]));
+        moved += d != 0;
+        largest = std::max(largest, d);
+    }
+    // 25 um peak noise on a 50 mm range of 4096 units: at most 2 x 2 units (and rounding).
+    EXPECT_GT(moved, 500);
+    EXPECT_LE(largest, 5);
+    // A still scene repeats itself exactly.
+    TScene still;
+    still.noise_mm = 0;
+    sim.SetScene(still);
+    ASSERT_EQ(sensor.GetResult(result_status, count, first.data(), 4096), RESULT_OK);
+    ASSERT_EQ(sensor.GetResult(result_status, count, second.data(), 4096), RESULT_OK);
+    EXPECT_EQ(first, second);
+}
+
 TEST_F(Simulated, VideoFrameFollowsTheRoi) {
     std::vector<uint8_t> pixels(VIDEO_FRAME_CAPACITY);
     uint16_t rows = 0, width = 0, top = 0, left = 0;
@@ -307,6 +335,47 @@ TEST_F(Simulated, VideoFrameFollowsTheRoi) {
     ASSERT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left), RESULT_OK);
     EXPECT_EQ(left, 576);
     EXPECT_EQ(width, 64);
+}
+
+TEST_F(Simulated, VideoFrameBrightensWithLaserIntensityAndExposure) {
+    std::vector<uint8_t> pixels(VIDEO_FRAME_CAPACITY);
+    uint16_t rows = 0, width = 0, top = 0, left = 0;
+    TSensorModel model;
+    double x = 0, z = 0;
+    ASSERT_TRUE(model.SceneHit(100, x, z));
+    const size_t line = static_cast<size_t>(std::lround(model.LinePosition(100, z) / 10)) * 640 + 100;
+    const size_t dark = 5 * 640 + 100;
+    struct TLevels {
+        int line, dark;
+    };
+    auto frame = [&](uint16_t intensity, uint16_t exposure) {
+        EXPECT_EQ(sensor.LoadUserParameter(USER_LASER_INTENSITY, intensity), RESULT_OK);
+        EXPECT_EQ(sensor.LoadUserParameter(USER_EXPOSURE, exposure), RESULT_OK);
+        EXPECT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left), RESULT_OK);
+        return TLevels{pixels[line], pixels[dark]};
+    };
+    // Exposure: bits 1..13 count 10 us above 50 us; 500 is 2550 us.
+    const TLevels normal = frame(16, 500);
+    const TLevels no_laser = frame(0, 500);
+    EXPECT_LT(no_laser.line, 12); // only the background
+    const TLevels weak = frame(8, 500);
+    EXPECT_LT(weak.line, normal.line);
+    EXPECT_GT(weak.line, normal.line / 3);
+    const TLevels short_exposure = frame(16, 250);
+    EXPECT_LT(short_exposure.line, normal.line);
+    EXPECT_LE(short_exposure.dark, normal.dark);
+    // Strong light saturates at the 7-bit ceiling; the background grows with the exposure only.
+    const TLevels strong = frame(31, 500);
+    EXPECT_EQ(strong.line, 127);
+    EXPECT_EQ(strong.dark, normal.dark);
+    const TLevels long_exposure = frame(16, 2000);
+    EXPECT_EQ(long_exposure.line, 127);
+    EXPECT_GT(long_exposure.dark, normal.dark);
+    // Automatic exposure (bit 0) brings a weak line back to the normal level.
+    const TLevels automatic = frame(8, 500 | 1);
+    EXPECT_NEAR(automatic.line, normal.line, 8);
+    for (size_t i = 0; i < static_cast<size_t>(rows) * width; ++i)
+        ASSERT_LT(pixels[i], 128);
 }
 
 TEST_F(Simulated, CalibrationFrameIsOneLinePositionPerColumn) {

@@ -1,8 +1,9 @@
-#include "view/BitmapFile.h"
 #include "view/FrameView.h"
+#include "view/BitmapFile.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 using namespace zq455;
@@ -125,7 +126,8 @@ TEST(FrameView, PixelsAreDoubledIntoThePalette) {
 
 namespace {
 uint32_t Le32(const std::string& s, size_t at) {
-    return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8 | static_cast<uint8_t>(s[at + 2]) << 16 |
+    return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8 |
+           static_cast<uint8_t>(s[at + 2]) << 16 |
            static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24;
 }
 } // namespace
@@ -142,8 +144,8 @@ TEST(BitmapFile, EightBitRedRampWithRowsBottomUpAndPadded) {
     EXPECT_EQ(Le32(bmp, 18), 3u);
     EXPECT_EQ(Le32(bmp, 22), 2u);
     EXPECT_EQ(static_cast<uint8_t>(bmp[28]), 8); // bits per pixel
-    EXPECT_EQ(Le32(bmp, 30), 0u);               // no compression
-    EXPECT_EQ(Le32(bmp, 46), 256u);             // palette entries
+    EXPECT_EQ(Le32(bmp, 30), 0u);                // no compression
+    EXPECT_EQ(Le32(bmp, 46), 256u);              // palette entries
     for (int i = 0; i < 256; ++i) {
         EXPECT_EQ(static_cast<uint8_t>(bmp[54 + 4 * i + 0]), 0) << i; // blue
         EXPECT_EQ(static_cast<uint8_t>(bmp[54 + 4 * i + 1]), 0) << i; // green
@@ -156,4 +158,50 @@ TEST(BitmapFile, EightBitRedRampWithRowsBottomUpAndPadded) {
     EXPECT_EQ(static_cast<uint8_t>(bmp[pixels + 3]), 0);
     EXPECT_EQ(static_cast<uint8_t>(bmp[pixels + 4]), 0);
     EXPECT_EQ(static_cast<uint8_t>(bmp[pixels + 6]), 254);
+}
+
+TEST(FrameView, RegionStartingBeyondTheFrameGetsNoNegativeExtent) {
+    // A sensor's own "ROI left width" of 127 % left and 100 % wide: the drag that is too small
+    // brings that region back, and its extent has no room left.
+    TDragResult r = Drag(RoiFromParameters(127 | 100 << 7, 100 << 7), 0, 0, {}, 10, 10, 0xC000, 0);
+    EXPECT_EQ(r.lw_cell, 126);
+    EXPECT_EQ(r.lw, 0xC000 | 126);
+    EXPECT_EQ(r.th_cell, 100 * 128);
+}
+
+TEST(FrameView, OnlyFramesOnTheCameraAreShown) {
+    EXPECT_TRUE(FrameFitsCamera(512, 640, 0, 0));
+    EXPECT_TRUE(FrameFitsCamera(1, 1, 511, 639));
+    EXPECT_TRUE(FrameFitsCamera(51, 64, 461, 576));
+    for (auto [rows, width, top, left] : {std::array<uint32_t, 4>{513, 640, 0, 0},
+                                          {512, 641, 0, 0},
+                                          {0, 640, 0, 0},
+                                          {512, 0, 0, 0},
+                                          {51, 64, 462, 576},
+                                          {51, 65, 461, 576},
+                                          {1, 1, 0, 640},
+                                          {1, 1, 512, 0},
+                                          {100, 700, 0, 0},
+                                          {1, 1, 0xFFFFFFFF, 0}})
+        EXPECT_FALSE(FrameFitsCamera(rows, width, top, left))
+            << rows << " " << width << " " << top << " " << left;
+}
+
+TEST(BitmapFile, FrameBitmapIsTheDoubledFrameWhateverTheRowStride) {
+    // 5 x 3 camera pixels; the same frame doubled into rows of 8 bytes (a bitmap's padded rows).
+    const uint8_t pixels[] = {0, 1, 2, 3, 127, 10, 11, 12, 13, 14, 20, 21, 22, 23, 24};
+    uint8_t padded[3 * 8];
+    std::memset(padded, 0xEE, sizeof padded);
+    FrameToPaletteIndexes(pixels, 5, 3, padded, 8);
+    EXPECT_EQ(padded[4], 254);
+    EXPECT_EQ(padded[8 + 1], 22);
+    EXPECT_EQ(padded[5], 0xEE); // the padding is not touched
+    const std::string from_frame = EncodeFrameBitmap(5, 3, pixels);
+    EXPECT_EQ(EncodeRedRampBitmap(5, 3, padded, 8), from_frame);
+    const size_t at = 14 + 40 + 1024;
+    ASSERT_EQ(from_frame.size(), at + 3 * 8);
+    // Bottom line first, each padded with zeros to 8 bytes.
+    const uint8_t bottom[8] = {40, 42, 44, 46, 48, 0, 0, 0};
+    EXPECT_EQ(from_frame.substr(at, 8), std::string(reinterpret_cast<const char*>(bottom), 8));
+    EXPECT_EQ(static_cast<uint8_t>(from_frame[at + 16 + 4]), 254);
 }

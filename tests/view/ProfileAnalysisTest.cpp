@@ -59,6 +59,7 @@ TEST(ProfileAnalysis, PairWithEitherValueMissingIsDroppedAsAWhole) {
     EXPECT_FLOAT_EQ(tick.profile[1].x, 0.0f); // dropped pairs leave (0, 0)
     EXPECT_FLOAT_EQ(tick.profile[2].z, 0.0f);
     EXPECT_FLOAT_EQ(tick.profile[3].x, 3.0f);
+    EXPECT_EQ(tick.point_pairs, (std::vector<uint16_t>{1, 4})); // the pairs the points came from
     // -8191 is a value, not a missing point.
     tick = Analyse(Reply({{64, -8191}}), Controls());
     EXPECT_EQ(tick.points.size(), 1u);
