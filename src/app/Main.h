@@ -370,6 +370,7 @@ private:
     void ShowCentres();
     void ShowStepView(const std::vector<TCalibrPoint>& points);
     void ShowRunProgress();
+    void AfterMotorButton(bool start_timer);
     bool Sensor_Busy = false; // a table transfer or save drives a progress dialog
     void BuildVideoPage();
     void SaveVideoBitmap();

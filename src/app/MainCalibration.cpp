@@ -45,6 +45,18 @@ QString SaveCountdownText(uint32_t remaining_ms) {
     return QString("Storing the table in FLASH: %1 s left").arg((remaining_ms + 999) / 1000);
 }
 
+// Modal over the window, without a cancel button (the sensor finishes what it started), and
+// kept open at its maximum until the operation closes it.
+void PrepareProgress(QProgressDialog& dialog, const char* name) {
+    dialog.setObjectName(name);
+    dialog.setWindowTitle(APPLICATION_TITLE);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+}
+
 } // namespace
 
 void TForm_Main::ConnectCalibrationPage() {
@@ -101,28 +113,26 @@ void TForm_Main::Button_Motor_ConnectClick() {
     }
 }
 
-void TForm_Main::Button_Motor_InitClick() {
-    if (Calibr_Run->MotorInit())
+void TForm_Main::AfterMotorButton(bool start_timer) {
+    if (start_timer)
         Timer_Motor->start();
     ShowRunProgress();
+}
+
+void TForm_Main::Button_Motor_InitClick() {
+    AfterMotorButton(Calibr_Run->MotorInit());
 }
 
 void TForm_Main::Button_Motor_ForwardClick() {
-    if (Calibr_Run->MotorForward(SpinEdit_Motor_Move_Steps->value()))
-        Timer_Motor->start();
-    ShowRunProgress();
+    AfterMotorButton(Calibr_Run->MotorForward(SpinEdit_Motor_Move_Steps->value()));
 }
 
 void TForm_Main::Button_Motor_BackwardClick() {
-    if (Calibr_Run->MotorBackward(SpinEdit_Motor_Move_Steps->value()))
-        Timer_Motor->start();
-    ShowRunProgress();
+    AfterMotorButton(Calibr_Run->MotorBackward(SpinEdit_Motor_Move_Steps->value()));
 }
 
 void TForm_Main::Button_CalibrationClick() {
-    if (Calibr_Run->StartCalibration(SpinEdit_Motor_Move_Start->value()))
-        Timer_Motor->start();
-    ShowRunProgress();
+    AfterMotorButton(Calibr_Run->StartCalibration(SpinEdit_Motor_Move_Start->value()));
 }
 
 void TForm_Main::Timer_MotorTimer() {
@@ -262,13 +272,7 @@ void TForm_Main::Button_TABLE_TransClick() {
     constexpr uint32_t blocks = CALIBR_TRANS_VALUES / TABLE_BLOCK_VALUES;
     QProgressDialog dialog(QString("Transmitting the table: block 0 of %1").arg(blocks), QString(), 0,
                            int(blocks), this);
-    dialog.setObjectName("ProgressDialog_Table_Trans");
-    dialog.setWindowTitle(APPLICATION_TITLE);
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    dialog.setValue(0);
+    PrepareProgress(dialog, "ProgressDialog_Table_Trans");
     ShowProgress(dialog);
     QApplication::processEvents();
     Sensor_Busy = true;
@@ -285,13 +289,7 @@ void TForm_Main::Button_TABLE_TransClick() {
 
 void TForm_Main::Button_TABLE_SaveClick() {
     QProgressDialog dialog(SaveCountdownText(TABLE_SAVE_MS), QString(), 0, int(TABLE_SAVE_MS), this);
-    dialog.setObjectName("ProgressDialog_Table_Save");
-    dialog.setWindowTitle(APPLICATION_TITLE);
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    dialog.setValue(0);
+    PrepareProgress(dialog, "ProgressDialog_Table_Save");
     ShowProgress(dialog);
     QApplication::processEvents();
 
