@@ -57,6 +57,16 @@ void PrepareProgress(QProgressDialog& dialog, const char* name) {
     dialog.setValue(0);
 }
 
+// Both file buttons: the data folder is made first (even when the dialog is then
+// cancelled), and the dialog opens there on the .dtf filter. False when cancelled.
+bool RunDataDialog(TFileDialog& dialog, const QString& start_dir) {
+    dialog.InitialDir = QString::fromStdString(CalibrDataDirectory(start_dir.toStdString()));
+    dialog.Filter = DATA_FILTER;
+    dialog.FilterIndex = 2;
+    dialog.DefaultExt = "dtf";
+    return dialog.Execute();
+}
+
 } // namespace
 
 void TForm_Main::ConnectCalibrationPage() {
@@ -183,30 +193,18 @@ void TForm_Main::ShowRunProgress() {
 // Data file
 
 void TForm_Main::Button_Calibr_Save_FileClick() {
-    const std::string dir = CalibrDataDirectory(Start_Dir.toStdString());
-    TFileDialog& dialog = *SaveDialogData;
-    dialog.InitialDir = QString::fromStdString(dir);
-    dialog.Filter = DATA_FILTER;
-    dialog.FilterIndex = 2;
-    dialog.DefaultExt = "dtf";
-    if (!dialog.Execute())
+    if (!RunDataDialog(*SaveDialogData, Start_Dir))
         return;
-    const TCalibrResult r = SaveDataFile(*Calibration, dialog.FileName.toStdString());
+    const TCalibrResult r = SaveDataFile(*Calibration, SaveDialogData->FileName.toStdString());
     if (!r.Ok())
         ShowCalibrationMessage(r.message);
 }
 
 void TForm_Main::Button_Calibr_Load_FileClick() {
-    const std::string dir = CalibrDataDirectory(Start_Dir.toStdString());
-    TFileDialog& dialog = *OpenDialogData;
-    dialog.InitialDir = QString::fromStdString(dir);
-    dialog.Filter = DATA_FILTER;
-    dialog.FilterIndex = 2;
-    dialog.DefaultExt = "dtf";
-    if (!dialog.Execute())
+    if (!RunDataDialog(*OpenDialogData, Start_Dir))
         return;
     size_t loaded = 0;
-    const TCalibrResult r = LoadDataFile(*Calibration, dialog.FileName.toStdString(), loaded);
+    const TCalibrResult r = LoadDataFile(*Calibration, OpenDialogData->FileName.toStdString(), loaded);
     if (!r.Ok())
         ShowCalibrationMessage(r.message);
 }
