@@ -3,6 +3,7 @@
 #include "ParameterDialogs.h"
 #include "ParameterText.h"
 #include "PointCloudPlottable.h"
+#include "calibration/TableComputation.h"
 #include "link/ResultCodes.h"
 #include "sensor/AngleText.h"
 
@@ -342,6 +343,7 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
 
     Sensor = std::make_unique<TZQ455Interface>();
     Motor = std::make_unique<TMotorInterface>();
+    ConnectCalibrationPage();
 
     FormCreate();
     if (options.service) {
@@ -619,6 +621,9 @@ void TForm_Main::BuildCalibrationPanel() {
     y += 2;
     Button_TABLE_Trans = full("Button_TABLE_Trans", "Transmitt table");
     Button_TABLE_Save = full("Button_TABLE_Save", "Save table");
+    Label_Calibr_Progress = MakeLabel(p, "Label_Calibr_Progress", "", 6, y + 3, w);
+    CSpinEdit_Calibr_Ind_Step->setMaximum(CALIBR_MAX_STEP_INDEX);
+    CSpinEdit_Calibr_Ind_Data->setMaximum(CALIBR_MAX_DATA_INDEX);
 }
 
 void TForm_Main::BuildMenus() {

@@ -5,6 +5,8 @@
 // rules, and the error monitor that turns a failed sensor call into one message box.
 
 #include "DisplayText.h"
+#include "calibration/CalibrationSequencer.h"
+#include "calibration/CalibrationState.h"
 #include "motor/Motorinterface.h"
 #include "sensor/ParameterMap.h"
 #include "sensor/Zq455interface.h"
@@ -31,6 +33,7 @@ class QImage;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressDialog;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
@@ -107,6 +110,9 @@ public:
     // Every modal dialog and message box of the window goes through here; the default runs
     // it modally. Tests answer them by installing their own function.
     std::function<int(QDialog&)> ShowModal;
+    // The progress dialogs of the long calibration operations (table transfer, table save)
+    // are modal while the operation drives them; this shows one. Tests look at it instead.
+    std::function<void(QProgressDialog&)> ShowProgress;
 
     // ---- Handlers ----
     void FormCreate();
@@ -166,6 +172,21 @@ public:
     void Write_Factory_ParametersClick();
     void Reastore_Factory_ParametersClick();
 
+    // CALIBRATION page (MainCalibration.cpp).
+    void Button_Motor_ConnectClick();
+    void Button_Motor_InitClick();
+    void Button_Motor_ForwardClick();
+    void Button_Motor_BackwardClick();
+    void Button_CalibrationClick();
+    void Timer_MotorTimer();
+    void Button_Calibr_Save_FileClick();
+    void Button_Calibr_Load_FileClick();
+    void Button_Calibr_CalculateClick();
+    void CSpinEdit_Calibr_Ind_StepChange();
+    void Button_Calibr_Rst_PntClick();
+    void Button_TABLE_TransClick();
+    void Button_TABLE_SaveClick();
+
     // ---- Shared window state ----
     std::unique_ptr<TZQ455Interface> Sensor;
     std::unique_ptr<TMotorInterface> Motor;
@@ -187,6 +208,10 @@ public:
     uint16_t Collapsed_Height = 0;
     std::array<TProfilePoint, PROFILE_CAPACITY> Result_Profile{};
     uint16_t Result_Pair_Count = 0;
+    // Calibr_Data, the centres, the tables and the run's step index and pitch.
+    std::unique_ptr<TCalibrationState> Calibration;
+    // The motor timer's state machine; its Motor_Result and Tag are the page's.
+    std::unique_ptr<TCalibrationSequencer> Calibr_Run;
     // Reply store of the measurement tick: up to 2048 pairs.
     std::array<uint16_t, 4096> Result_Values{};
     bool Result_Auto = false; // "Auto" as last clicked
@@ -283,6 +308,7 @@ public:
     QPushButton* Button_Calibr_Rst_Pnt = nullptr;
     QPushButton* Button_TABLE_Trans = nullptr;
     QPushButton* Button_TABLE_Save = nullptr;
+    QLabel* Label_Calibr_Progress = nullptr; // "step k of 500" while a run goes
     QCustomPlot* Chart_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
@@ -338,6 +364,14 @@ private:
     void BuildMeasurePanel();
     void BuildInterfacePages();
     void BuildCalibrationPanel();
+    void ConnectCalibrationPage();
+    // A refused edit, a file that failed: a box in the error monitor's style.
+    void ShowCalibrationMessage(const std::string& text);
+    void ShowCentres();
+    void ShowStepView(const std::vector<TCalibrPoint>& points);
+    void ShowRunProgress();
+    void AfterMotorButton(bool start_timer);
+    bool Sensor_Busy = false; // a table transfer or save drives a progress dialog
     void BuildVideoPage();
     void SaveVideoBitmap();
     void BuildMenus();

@@ -384,6 +384,8 @@ std::vector<TCliCommand> DefaultCommands() {
     std::vector<TCliCommand> commands = SensorCommands();
     commands.push_back(FrameCommand());
     commands.push_back(MotorCommand());
+    commands.push_back(ComputeCommand());
+    commands.push_back(CalibrateCommand());
     commands.push_back(ProfileCommand());
     commands.push_back(SimulateCommand(SimulatedSensorAndStage()));
     return commands;

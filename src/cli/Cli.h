@@ -98,6 +98,10 @@ std::vector<TCliCommand> SensorCommands();
 TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices);
 // motor [--motor-port PATH | --motor-usb DESCRIPTION] COMMAND: the stage's motor driver.
 TCliCommand MotorCommand();
+// compute DTF ...: the tables of "Calculate" from a .dtf file, written to files.
+TCliCommand ComputeCommand();
+// calibrate --begin UM --dtf FILE: a whole calibration run with the sensor and the stage.
+TCliCommand CalibrateCommand();
 // profile [--txt FILE]: one profile in mm, or written as the window's profile text file.
 TCliCommand ProfileCommand();
 // frame --bmp FILE: one camera frame as the window's bitmap file.

@@ -98,18 +98,33 @@ void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values, uint3
     }
 }
 
-void TSensorModel::CalibrationFrame(std::optional<double> target_z_mm,
-                                    std::vector<uint16_t>& positions) const {
+double TSensorModel::ZAtPosition(double column, double position) const {
+    // Newton's method from the straight line between the two ends of the range; the curve
+    // is smooth and steep, so a few rounds reach the last bit.
+    double z = (position - POSITION_NEAR) / (POSITION_FAR - POSITION_NEAR) * geometry.range_z_mm;
+    const double h = geometry.range_z_mm * 1e-4;
+    for (int i = 0; i < 12; ++i) {
+        const double p = LinePosition(column, z);
+        const double slope = (LinePosition(column, z + h) - LinePosition(column, z - h)) / (2 * h);
+        const double step = (p - position) / slope;
+        z -= step;
+        if (std::abs(step) < 1e-12 * geometry.range_z_mm)
+            break;
+    }
+    return z;
+}
+
+void TSensorModel::CalibrationFrame(std::optional<double> target_z_mm, std::vector<uint16_t>& positions,
+                                    uint32_t frame) const {
+    if (target_z_mm) {
+        TCalibrationTarget::Frame(*this, *target_z_mm, frame, positions);
+        return;
+    }
     positions.assign(COLUMNS, 0);
     for (unsigned c = 0; c < COLUMNS; ++c) {
         double x = 0, z = 0;
-        if (target_z_mm) {
-            z = *target_z_mm;
-            if (z < 0.0 || z > geometry.range_z_mm)
-                continue;
-        } else if (!SceneHit(c, x, z)) {
+        if (!SceneHit(c, x, z))
             continue;
-        }
         const double p = std::clamp(LinePosition(c, z), 1.0, static_cast<double>(POSITION_MAX));
         positions[c] = static_cast<uint16_t>(std::lround(p));
     }

@@ -2,7 +2,10 @@
 // The physics of the virtual sensor: where the camera sees the laser line for a surface at a
 // given height, what X a camera column stands for, and the scene under the sensor (a tilted
 // plane with a raised step). The simulator turns this into profile values, camera images
-// and calibration frames; later work adds a calibration target that follows the stage.
+// and calibration frames; the calibration target that follows the stage is in
+// CalibrationTarget.h.
+
+#include "sim/CalibrationTarget.h"
 
 #include <cstdint>
 #include <optional>
@@ -63,6 +66,12 @@ public:
     // X in millimetres that column `column` sees on a surface at z_mm: the X range widens
     // from Xsmr at the near end to Xemr at the far end.
     double ColumnX(double column, double z_mm) const;
+    // The inverse of the two above: the true height and X of image point (column, position),
+    // position in tenths of a row. LinePosition grows strictly with z over the camera's rows.
+    double ZAtPosition(double column, double position) const;
+    double XAtPosition(double column, double position) const {
+        return ColumnX(column, ZAtPosition(column, position));
+    }
     // Height of the scene's surface at x_mm.
     double SceneZ(double x_mm) const;
     // Where column `column` meets the scene; false when that point lies outside the Z range.
@@ -74,12 +83,13 @@ public:
     // 0x2000 where no point was found; `values` gets 2 x points entries. `shot` numbers the
     // measurement: the same shot gives the same noise.
     void Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot = 0) const;
-    // One raw line position per camera column (0 = no line): of the scene, or of a flat
-    // target at `target_z_mm` when given.
-    void CalibrationFrame(std::optional<double> target_z_mm, std::vector<uint16_t>& positions) const;
-    // Height of the calibration target for a stage position in micrometres: the stage's zero
-    // puts the target at the near end of the range.
-    double TargetZ(double stage_um) const { return stage_um / 1000.0; }
+    // One raw line position per camera column (0 = no line): of the scene, or of the
+    // calibration target at `target_z_mm` when given (`frame` numbers the frames for the
+    // target's noise).
+    void CalibrationFrame(std::optional<double> target_z_mm, std::vector<uint16_t>& positions,
+                          uint32_t frame = 0) const;
+    // Height of the calibration target for a stage position in micrometres.
+    double TargetZ(double stage_um) const { return TCalibrationTarget::PlateZ(stage_um); }
     // The camera image (7-bit grey levels) of a window of the frame, line by line; levels
     // saturate at 127.
     void Image(unsigned left, unsigned top, unsigned width, unsigned rows, std::vector<uint8_t>& pixels,

@@ -520,7 +520,7 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         if (source)
             target = model.TargetZ(source());
         std::vector<uint16_t> positions;
-        model.CalibrationFrame(target, positions);
+        model.CalibrationFrame(target, positions, calibr_frames++);
         AppendGroups(data, static_cast<uint32_t>(positions.size()), 2);
         for (uint16_t p : positions)
             AppendGroups(data, p, 2);

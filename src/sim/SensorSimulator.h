@@ -95,8 +95,8 @@ public:
     // Identity values in working, FLASH and default sets; the model's ranges follow them.
     void SetIdentity(const std::array<uint16_t, IDENTITY_COUNT>& identity);
     void SetScene(const TScene& scene);
-    // Stage position in micrometres; while set, calibration frames show a flat target that
-    // follows it instead of the scene.
+    // Stage position in micrometres; while set, calibration frames show the calibration
+    // target (sim/CalibrationTarget.h) at the stage's height instead of the scene.
     void SetStagePositionSource(std::function<double()> source);
 
     void InjectFault(TSensorFault fault, TFaultMode mode = TFaultMode::NEXT_REPLY);
@@ -162,6 +162,7 @@ private:
 
     // Request parser and the receive side's wire clock (sim thread only).
     std::vector<uint8_t> incoming;
+    uint32_t calibr_frames = 0; // numbers the target's frames for their noise
     TClock::time_point wire_free{};
     TClock::time_point request_arrival{};
     bool request_rate_ok = false;

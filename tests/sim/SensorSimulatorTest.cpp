@@ -390,15 +390,50 @@ TEST_F(Simulated, CalibrationFrameIsOneLinePositionPerColumn) {
     model.CalibrationFrame(std::nullopt, expected);
     EXPECT_EQ(std::vector<uint16_t>(values.begin() + 1, values.begin() + 641), expected);
 
-    // With a stage, a flat target at the stage's height: the same z in every column.
-    double stage_um = 25000;
+    // With a stage, the calibration target at the stage's height: the line of the plate on
+    // the stripes, 0 between them but for a rare stray reflection far off the line.
+    double stage_um = TCalibrationTarget::STAGE_REFERENCE_UM + 25000;
     sim.SetStagePositionSource([&] { return stage_um; });
-    ASSERT_EQ(sensor.ReadCalibrData(values.data(), 1024, count), RESULT_OK);
-    EXPECT_EQ(values[1 + 320], std::lround(model.LinePosition(320, 25.0)));
-    EXPECT_EQ(values[1 + 0], std::lround(model.LinePosition(0, 25.0)));
-    stage_um = 60000; // beyond the range: no line anywhere
+    std::vector<uint16_t> first(640);
+    for (int frame = 0; frame < 2; ++frame) {
+        ASSERT_EQ(sensor.ReadCalibrData(values.data(), 1024, count), RESULT_OK);
+        ASSERT_EQ(values[0], 640);
+        int on = 0, differ = 0;
+        for (unsigned c = 0; c < 640; ++c) {
+            const uint16_t v = values[1 + c];
+            const double line = model.LinePosition(c, 25.0);
+            if (TCalibrationTarget::OnStripe(model.ColumnX(c, 25.0))) {
+                ++on;
+                EXPECT_LE(std::abs(v - line), TCalibrationTarget::NOISE + 0.5) << c;
+            } else if (v != 0) {
+                EXPECT_GE(std::abs(v - line), TCalibrationTarget::OUTLIER_MIN - 0.5) << c;
+            }
+            if (frame == 1)
+                differ += v != first[c];
+            first[c] = v;
+        }
+        EXPECT_GT(on, 200);
+        EXPECT_LT(on, 440);
+        if (frame == 1) {
+            EXPECT_GT(differ, 0); // the noise changes from frame to frame
+        }
+    }
+    // The zero stripe sits in the middle of the frame.
+    EXPECT_NE(values[1 + 320], 0);
+    stage_um = 200000; // the plate far beyond the camera's rows: no line anywhere
     ASSERT_EQ(sensor.ReadCalibrData(values.data(), 1024, count), RESULT_OK);
     EXPECT_EQ(std::count(values.begin() + 1, values.begin() + 641, 0), 640);
+}
+
+TEST(SensorModel, TrueZAndXOfAnImagePointInvertTheLine) {
+    TSensorModel model;
+    for (double column : {0.0, 100.0, 319.5, 500.0, 639.0})
+        for (double z : {-2.5, 0.0, 12.3, 25.0, 49.9, 52.5}) {
+            const double p = model.LinePosition(column, z);
+            EXPECT_NEAR(model.ZAtPosition(column, p), z, 1e-9) << column << " " << z;
+            EXPECT_NEAR(model.XAtPosition(column, p), model.ColumnX(column, z), 1e-9);
+        }
+    EXPECT_DOUBLE_EQ(model.TargetZ(TCalibrationTarget::STAGE_REFERENCE_UM + 1500), 1.5);
 }
 
 TEST_F(Simulated, TableReachesTheMemoryAndTheSave) {

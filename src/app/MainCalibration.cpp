@@ -1,0 +1,314 @@
+// The CALIBRATION page of TForm_Main: the motor panel and the motor timer, the .dtf file
+// buttons, "Calculate" with the step viewer and Reset Point, and the table transfer and
+// save with their progress dialogs. The logic lives in src/calibration; the handlers read
+// their controls, call it and show what it gives.
+
+#include "Main.h"
+
+#include "PointCloudPlottable.h"
+#include "calibration/DataFile.h"
+#include "calibration/TableComputation.h"
+#include "calibration/TableEdits.h"
+#include "calibration/TransmitTable.h"
+#include "sensor/ParameterMap.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <qcustomplot.h>
+
+namespace zq455 {
+
+namespace {
+
+const QRgb RESULT_COLOUR = qRgb(255, 0, 0);
+const QRgb STEP_VIEW_COLOUR = qRgb(0, 128, 0);
+constexpr const char* DATA_FILTER = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
+// The table save's pause is cut into ticks so its countdown moves.
+constexpr uint32_t SAVE_TICK_MS = 250;
+constexpr uint32_t TABLE_SAVE_MS = 40000;
+
+std::vector<TPointCloudPlottable::TPoint> Cloud(const std::vector<TCalibrPoint>& points, QRgb colour) {
+    std::vector<TPointCloudPlottable::TPoint> cloud;
+    cloud.reserve(points.size());
+    for (const TCalibrPoint& p : points)
+        cloud.push_back({double(p.column), double(p.value), colour});
+    return cloud;
+}
+
+QString SaveCountdownText(uint32_t remaining_ms) {
+    return QString("Storing the table in FLASH: %1 s left").arg((remaining_ms + 999) / 1000);
+}
+
+// Modal over the window, without a cancel button (the sensor finishes what it started), and
+// kept open at its maximum until the operation closes it.
+void PrepareProgress(QProgressDialog& dialog, const char* name) {
+    dialog.setObjectName(name);
+    dialog.setWindowTitle(APPLICATION_TITLE);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+}
+
+// Both file buttons: the data folder is made first (even when the dialog is then
+// cancelled), and the dialog opens there on the .dtf filter. False when cancelled.
+bool RunDataDialog(TFileDialog& dialog, const QString& start_dir) {
+    dialog.InitialDir = QString::fromStdString(CalibrDataDirectory(start_dir.toStdString()));
+    dialog.Filter = DATA_FILTER;
+    dialog.FilterIndex = 2;
+    dialog.DefaultExt = "dtf";
+    return dialog.Execute();
+}
+
+} // namespace
+
+void TForm_Main::ConnectCalibrationPage() {
+    Calibration = std::make_unique<TCalibrationState>();
+    Calibr_Run = std::make_unique<TCalibrationSequencer>(
+        *Calibration, *Motor,
+        [this](uint16_t* values, uint32_t capacity, uint32_t& count) {
+            return Sensor->ReadCalibrData(values, capacity, count);
+        },
+        [this] { return Device_Identity[IDENTITY_RANGE_Z]; });
+    ShowProgress = [](QProgressDialog& dialog) { dialog.show(); };
+
+    const std::pair<QPushButton*, void (TForm_Main::*)()> buttons[] = {
+        {Button_Motor_Connect, &TForm_Main::Button_Motor_ConnectClick},
+        {Button_Motor_Init, &TForm_Main::Button_Motor_InitClick},
+        {Button_Motor_Forward, &TForm_Main::Button_Motor_ForwardClick},
+        {Button_Motor_Backward, &TForm_Main::Button_Motor_BackwardClick},
+        {Button_Calibration, &TForm_Main::Button_CalibrationClick},
+        {Button_Calibr_Save_File, &TForm_Main::Button_Calibr_Save_FileClick},
+        {Button_Calibr_Load_File, &TForm_Main::Button_Calibr_Load_FileClick},
+        {Button_Calibr_Calculate, &TForm_Main::Button_Calibr_CalculateClick},
+        {Button_Calibr_Rst_Pnt, &TForm_Main::Button_Calibr_Rst_PntClick},
+        {Button_TABLE_Trans, &TForm_Main::Button_TABLE_TransClick},
+        {Button_TABLE_Save, &TForm_Main::Button_TABLE_SaveClick},
+    };
+    for (const auto& [button, handler] : buttons)
+        connect(button, &QPushButton::clicked, this, [this, handler = handler] { (this->*handler)(); });
+    connect(CSpinEdit_Calibr_Ind_Step, &QSpinBox::valueChanged, this,
+            [this] { CSpinEdit_Calibr_Ind_StepChange(); });
+    connect(Timer_Motor, &QTimer::timeout, this, [this] { Timer_MotorTimer(); });
+}
+
+void TForm_Main::ShowCalibrationMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, ERROR_BOX_CAPTION, QString::fromStdString(text), QMessageBox::Ok,
+                    this);
+    ShowModal(box);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Motor panel and run
+
+void TForm_Main::Button_Motor_ConnectClick() {
+    if (Button_Motor_Connect->text() == "Connect") {
+        TMotorOpenSettings open;
+        open.port_kind = LINK_MODE_USB;
+        open.device_name = MOTOR_USB_DESCRIPTION;
+        open.baud = MOTOR_BAUD;
+        if ((Calibr_Run->Motor_Result = Motor->Open(open)))
+            return;
+        Button_Motor_Connect->setText("Disconnect");
+    } else {
+        Calibr_Run->Motor_Result = Motor->Close();
+        Button_Motor_Connect->setText("Connect");
+    }
+}
+
+void TForm_Main::AfterMotorButton(bool start_timer) {
+    if (start_timer)
+        Timer_Motor->start();
+    ShowRunProgress();
+}
+
+void TForm_Main::Button_Motor_InitClick() {
+    AfterMotorButton(Calibr_Run->MotorInit());
+}
+
+void TForm_Main::Button_Motor_ForwardClick() {
+    AfterMotorButton(Calibr_Run->MotorForward(SpinEdit_Motor_Move_Steps->value()));
+}
+
+void TForm_Main::Button_Motor_BackwardClick() {
+    AfterMotorButton(Calibr_Run->MotorBackward(SpinEdit_Motor_Move_Steps->value()));
+}
+
+void TForm_Main::Button_CalibrationClick() {
+    AfterMotorButton(Calibr_Run->StartCalibration(SpinEdit_Motor_Move_Start->value()));
+}
+
+void TForm_Main::Timer_MotorTimer() {
+    Timer_Motor->stop();
+    // A table transfer or save lets the timers tick while it paints its progress; the
+    // sensor is in the middle of an exchange then, so the tick waits for the next round.
+    if (Sensor_Busy) {
+        Timer_Motor->start();
+        return;
+    }
+    const TCalibrTick tick = Calibr_Run->Tick();
+    if (tick.captured || tick.sensor_result != 0)
+        Sensor_Result = tick.sensor_result;
+    if (tick.captured) {
+        Series_Calibr_Oscilloscope->Clear();
+        Series_Calibr_Oscilloscope->AddPoints(Cloud(Calibr_Run->StepView(), RESULT_COLOUR));
+        Chart_Calibr_Oscilloscope->replot(QCustomPlot::rpQueuedReplot);
+    }
+    if (tick.rearm)
+        Timer_Motor->start();
+    ShowRunProgress();
+}
+
+void TForm_Main::ShowRunProgress() {
+    const int k = Calibration->Calibr_Step_Index;
+    const int count = Calibration->Calibr_Step_Count;
+    QString text;
+    switch (Calibr_Run->Tag) {
+    case CALIBR_TAG_APPROACH:
+        text = Timer_Motor->isActive() ? "Moving to the start" : "Stopped before the start";
+        break;
+    case CALIBR_TAG_CAPTURE:
+        if (k >= count)
+            text = QString("Step %1 of %2, done").arg(count).arg(count);
+        else if (Timer_Motor->isActive())
+            text = QString("Step %1 of %2").arg(k + 1).arg(count);
+        else
+            text = QString("Stopped at step %1 of %2").arg(k + 1).arg(count);
+        break;
+    default:
+        text = Timer_Motor->isActive() ? "Moving" : "";
+        break;
+    }
+    Label_Calibr_Progress->setText(text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data file
+
+void TForm_Main::Button_Calibr_Save_FileClick() {
+    if (!RunDataDialog(*SaveDialogData, Start_Dir))
+        return;
+    const TCalibrResult r = SaveDataFile(*Calibration, SaveDialogData->FileName.toStdString());
+    if (!r.Ok())
+        ShowCalibrationMessage(r.message);
+}
+
+void TForm_Main::Button_Calibr_Load_FileClick() {
+    if (!RunDataDialog(*OpenDialogData, Start_Dir))
+        return;
+    size_t loaded = 0;
+    const TCalibrResult r = LoadDataFile(*Calibration, OpenDialogData->FileName.toStdString(), loaded);
+    if (!r.Ok())
+        ShowCalibrationMessage(r.message);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Calculate, step viewer, Reset Point
+
+void TForm_Main::ShowCentres() {
+    Series_Calibr_Oscilloscope->Clear();
+    Series_Calibr_Oscilloscope->AddPoints(Cloud(CentrePoints(*Calibration), RESULT_COLOUR));
+    Chart_Calibr_Oscilloscope->replot();
+}
+
+void TForm_Main::ShowStepView(const std::vector<TCalibrPoint>& points) {
+    Series_Calibr_Oscilloscope1->Clear();
+    Series_Calibr_Oscilloscope1->AddPoints(Cloud(points, STEP_VIEW_COLOUR));
+    Chart_Calibr_Oscilloscope->replot();
+}
+
+void TForm_Main::Button_Calibr_CalculateClick() {
+    TTableEditTexts texts;
+    texts.x_left = Edit_X_Left->text().toStdString();
+    texts.x_right = Edit_X_Right->text().toStdString();
+    texts.zero_left = Edit_ZERO_Left->text().toStdString();
+    texts.zero_right = Edit_ZERO_Right->text().toStdString();
+    TTableParams params;
+    TCalibrResult r = ValidateTableEdits(texts, Device_Identity[IDENTITY_RANGE_Z],
+                                         Device_Identity[IDENTITY_RANGE_XEMR], params);
+    if (r.Ok())
+        r = Calculate(*Calibration, params);
+    if (!r.Ok()) {
+        ShowCalibrationMessage(r.message);
+        return;
+    }
+    ShowCentres();
+}
+
+void TForm_Main::CSpinEdit_Calibr_Ind_StepChange() {
+    ShowStepView(StepViewPoints(*Calibration, CSpinEdit_Calibr_Ind_Step->value()));
+}
+
+void TForm_Main::Button_Calibr_Rst_PntClick() {
+    std::vector<TCalibrPoint> view;
+    if (ResetPoint(*Calibration, CSpinEdit_Calibr_Ind_Data->value(), CSpinEdit_Calibr_Ind_Step->value(),
+                   view))
+        ShowStepView(view);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Table transfer and save
+
+void TForm_Main::Button_TABLE_TransClick() {
+    uint16_t xl = 0;
+    uint16_t xr = 0;
+    const TCalibrResult r =
+        ValidateXLimits(Edit_X_Left->text().toStdString(), Edit_X_Right->text().toStdString(), xl, xr);
+    if (!r.Ok()) {
+        ShowCalibrationMessage(r.message);
+        return;
+    }
+    AssembleTransmitTable(*Calibration, xl, xr);
+
+    constexpr uint32_t blocks = CALIBR_TRANS_VALUES / TABLE_BLOCK_VALUES;
+    QProgressDialog dialog(QString("Transmitting the table: block 0 of %1").arg(blocks), QString(), 0,
+                           int(blocks), this);
+    PrepareProgress(dialog, "ProgressDialog_Table_Trans");
+    ShowProgress(dialog);
+    QApplication::processEvents();
+    Sensor_Busy = true;
+    Sensor_Result = Sensor->TransmitTable(
+        &Calibration->Calibr_Table_Trans[0][0], CALIBR_TRANS_VALUES,
+        [&dialog](uint32_t done, uint32_t total) {
+            dialog.setLabelText(QString("Transmitting the table: block %1 of %2").arg(done).arg(total));
+            dialog.setValue(int(done));
+            QApplication::processEvents();
+        });
+    Sensor_Busy = false;
+    dialog.close();
+}
+
+void TForm_Main::Button_TABLE_SaveClick() {
+    QProgressDialog dialog(SaveCountdownText(TABLE_SAVE_MS), QString(), 0, int(TABLE_SAVE_MS), this);
+    PrepareProgress(dialog, "ProgressDialog_Table_Save");
+    ShowProgress(dialog);
+    QApplication::processEvents();
+
+    // The sensor stores for 40 s before it answers. Its pause is taken in ticks that move
+    // the countdown; together they last the whole pause, and the reply is read after it.
+    const TSleepFunction pause = Sensor->Sleep;
+    Sensor->Sleep = [&dialog, &pause](uint32_t ms) {
+        for (uint32_t slept = 0; slept < ms;) {
+            const uint32_t tick = std::min(SAVE_TICK_MS, ms - slept);
+            pause(tick);
+            slept += tick;
+            dialog.setLabelText(SaveCountdownText(ms - slept));
+            dialog.setValue(int(std::min<uint32_t>(slept, TABLE_SAVE_MS)));
+            QApplication::processEvents();
+        }
+    };
+    Sensor_Busy = true;
+    Sensor_Result = Sensor->SaveTable();
+    Sensor_Busy = false;
+    Sensor->Sleep = pause;
+    dialog.close();
+}
+
+} // namespace zq455

@@ -1,0 +1,182 @@
+// zq455 compute: what "Calculate" and "Transmitt table" compute, from a .dtf file to table
+// files. zq455 calibrate: the CALIBRATION page's run without a window, from the approach
+// move to the saved .dtf file.
+
+#include "Cli.h"
+
+#include "calibration/CalibrationSequencer.h"
+#include "calibration/DataFile.h"
+#include "calibration/OfflineCompute.h"
+#include "link/ResultCodes.h"
+#include "motor/Motorinterface.h"
+#include "sensor/ParameterMap.h"
+
+#include <chrono>
+#include <thread>
+
+namespace zq455::cli {
+namespace {
+
+using TArgs = std::vector<std::string>;
+
+constexpr const char* COMPUTE_SYNOPSIS =
+    "compute DTF --rz N --xe N [--xl N] [--xr N] [--zl N] [--zr N] --out TABLE [--tables ZX]";
+constexpr const char* CALIBRATE_SYNOPSIS =
+    "calibrate --begin UM --dtf FILE [--motor-port PATH | --motor-usb DESCRIPTION]";
+// The limits of "Begin, um:" on the page.
+constexpr uint32_t BEGIN_MIN_UM = 10;
+constexpr uint32_t BEGIN_MAX_UM = 360000;
+// The window's motor timer ticks every millisecond.
+constexpr auto TICK = std::chrono::milliseconds(1);
+
+int Compute(TCliSession& session, const TArgs& args) {
+    TOfflineCompute request;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!a.starts_with("--")) {
+            if (!request.dtf_path.empty())
+                return session.Usage(COMPUTE_SYNOPSIS);
+            request.dtf_path = a;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return session.Usage(COMPUTE_SYNOPSIS);
+        const std::string& value = args[++i];
+        if (a == "--rz")
+            request.rz = value;
+        else if (a == "--xe")
+            request.xe = value;
+        else if (a == "--xl")
+            request.edits.x_left = value;
+        else if (a == "--xr")
+            request.edits.x_right = value;
+        else if (a == "--zl")
+            request.edits.zero_left = value;
+        else if (a == "--zr")
+            request.edits.zero_right = value;
+        else if (a == "--out")
+            request.out_path = value;
+        else if (a == "--tables")
+            request.tables_path = value;
+        else
+            return session.Usage(COMPUTE_SYNOPSIS);
+    }
+    if (request.dtf_path.empty() || request.rz.empty() || request.xe.empty() || request.out_path.empty())
+        return session.Usage(COMPUTE_SYNOPSIS);
+    TCalibrationState state;
+    const TCalibrResult r = ComputeOffline(request, state);
+    if (r.Ok())
+        return 0;
+    session.Err() << r.message << "\n";
+    switch (r.status) {
+    case TCalibrStatus::InvalidInput:
+        return EXIT_USAGE;
+    case TCalibrStatus::FileError:
+        return EXIT_NO_INPUT;
+    default:
+        return EXIT_DATA;
+    }
+}
+
+int Calibrate(TCliSession& session, const TArgs& args) {
+    TMotorOpenSettings open;
+    uint32_t begin_um = 0;
+    bool have_begin = false;
+    std::string dtf;
+    for (size_t i = 0; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return session.Usage(CALIBRATE_SYNOPSIS);
+        const std::string& a = args[i];
+        const std::string& value = args[i + 1];
+        if (a == "--begin") {
+            if (!ParseDecimal(value, BEGIN_MAX_UM, begin_um) || begin_um < BEGIN_MIN_UM)
+                return session.Usage("calibrate --begin UM   (UM 10..360000, as \"Begin, um:\")");
+            have_begin = true;
+        } else if (a == "--dtf") {
+            dtf = value;
+        } else if (a == "--motor-port") {
+            open.port_kind = LINK_MODE_COM;
+            open.device_name = value;
+        } else if (a == "--motor-usb") {
+            open.port_kind = LINK_MODE_USB;
+            open.device_name = value;
+        } else {
+            return session.Usage(CALIBRATE_SYNOPSIS);
+        }
+    }
+    if (!have_begin || dtf.empty())
+        return session.Usage(CALIBRATE_SYNOPSIS);
+
+    // The pitch comes from the sensor's Z range, as the window has it from the connect.
+    if (uint32_t code = session.OpenSensor())
+        return session.Fail(code);
+    TZQ455Interface& sensor = session.Sensor();
+    uint16_t identity[IDENTITY_COUNT] = {};
+    if (uint32_t code = sensor.ReadIdentity(identity))
+        return session.Fail(code);
+    TMotorInterface motor;
+    if (uint32_t code = motor.Open(open)) {
+        session.Err() << "Motor driver: ";
+        return session.Fail(code);
+    }
+
+    TCalibrationState state;
+    TCalibrationSequencer run(
+        state, motor,
+        [&sensor](uint16_t* values, uint32_t capacity, uint32_t& count) {
+            return sensor.ReadCalibrData(values, capacity, count);
+        },
+        [&identity] { return identity[IDENTITY_RANGE_Z]; });
+    run.Sleep = session.Environment().sleep;
+    bool rearm = run.StartCalibration(static_cast<int32_t>(begin_um));
+    TCalibrTick tick;
+    uint16_t reported = 0;
+    while (rearm) {
+        std::this_thread::sleep_for(TICK);
+        tick = run.Tick();
+        rearm = tick.rearm;
+        if (tick.captured && state.Calibr_Step_Index % 100 == 0 && state.Calibr_Step_Index != reported) {
+            reported = state.Calibr_Step_Index;
+            session.Out() << "step " << reported << " of " << state.Calibr_Step_Count << "\n";
+        }
+    }
+    if (tick.sensor_result != 0) {
+        session.Err() << "Stopped at step " << state.Calibr_Step_Index << " of " << state.Calibr_Step_Count
+                      << "; nothing was saved: ";
+        return session.Fail(tick.sensor_result);
+    }
+    if (run.Motor_Result != 0 || state.Calibr_Step_Index < CALIBR_STEPS) {
+        session.Err() << "Motor driver stopped the run at step " << state.Calibr_Step_Index << " of "
+                      << state.Calibr_Step_Count << "; nothing was saved: ";
+        return session.Fail(run.Motor_Result ? run.Motor_Result : RESULT_UNKNOWN_ERROR);
+    }
+    const TCalibrResult saved = SaveDataFile(state, dtf);
+    if (!saved.Ok()) {
+        session.Err() << saved.message << "\n";
+        return EXIT_NO_INPUT;
+    }
+    session.Out() << "pitch " << state.Calibr_Step_Um << " um, saved " << dtf << "\n";
+    return 0;
+}
+
+} // namespace
+
+TCliCommand ComputeCommand() {
+    return {"compute",
+            {std::string(COMPUTE_SYNOPSIS),
+             "                              the tables \"Calculate\" computes from a .dtf file, with the",
+             "                              edits' defaults (xl 0, xr 0, zl 310, zr 340): TABLE gets the",
+             "                              1024 x 640 transmit table, ZX the Z then the X table",
+             "                              (640 x 5120 each, column-major), 16-bit little-endian"},
+            Compute};
+}
+
+TCliCommand CalibrateCommand() {
+    return {"calibrate",
+            {std::string(CALIBRATE_SYNOPSIS),
+             "                              a calibration run: the approach by UM, 500 captures, the",
+             "                              raw data saved as a .dtf file (motor as for `motor`)"},
+            Calibrate};
+}
+
+} // namespace zq455::cli

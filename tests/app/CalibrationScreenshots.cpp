@@ -1,0 +1,95 @@
+// Pictures of the CALIBRATION page during a whole run against the paced virtual devices:
+//   xvfb-run -s '-screen 0 1280x1024x24' build/tests/app/app_calibration_screenshots OUT_DIR
+// The table save's 40 s pause runs ten times faster here.
+
+#include "app/DemoDevices.h"
+#include "app/Main.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+
+using namespace zq455;
+
+namespace {
+
+void Wait(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void Shot(const QString& dir, const char* name, QWidget* window) {
+    Wait(300);
+    QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    screen.copy(window->frameGeometry().adjusted(0, 0, 200, 60).intersected(screen.rect()))
+        .save(dir + "/" + name + ".png");
+    std::printf("%s/%s.png\n", qPrintable(dir), name);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(APPLICATION_TITLE);
+    QApplication::setFont(WindowFont());
+    const QString dir = argc > 1 ? argv[1] : ".";
+    TDemoDevices demo(true);
+    TForm_Main window(TMainOptions{true});
+    window.CreateDialogs();
+    window.move(0, 0);
+    window.show();
+    window.Button_Connect->click();
+    Wait(1000);
+    window.PageControl_Interface->setCurrentWidget(window.TabSheet_Calibration);
+    window.Button_Motor_Connect->click();
+    QElapsedTimer clock;
+    clock.start();
+    window.Button_Calibration->click();
+    while (window.Calibration->Calibr_Step_Index < 120)
+        Wait(20);
+    Shot(dir, "calibration_run", &window);
+    while (window.Timer_Motor->isActive())
+        Wait(50);
+    std::printf("run of 500 steps against the paced devices: %lld ms\n",
+                static_cast<long long>(clock.elapsed()));
+    Shot(dir, "calibration_done", &window);
+    window.Edit_ZERO_Left->setText("318");
+    window.Edit_ZERO_Right->setText("322");
+    window.Button_Calibr_Calculate->click();
+    Shot(dir, "calibration_centres", &window);
+    window.CSpinEdit_Calibr_Ind_Step->setValue(250);
+    Shot(dir, "calibration_step_view", &window);
+
+    window.ShowProgress = [&](QProgressDialog& dialog) {
+        dialog.show();
+        auto* bar = dialog.findChild<QProgressBar*>();
+        const int shot_at = dialog.maximum() / 2;
+        const char* name =
+            dialog.objectName() == "ProgressDialog_Table_Trans" ? "calibration_transfer" : "calibration_save";
+        QObject::connect(bar, &QProgressBar::valueChanged, [&window, &dir, shot_at, name](int value) {
+            if (value == shot_at)
+                Shot(dir, name, &window);
+        });
+    };
+    clock.restart();
+    window.Button_TABLE_Trans->click();
+    std::printf("table transfer at 921600 bit/s: %lld ms, result %u\n",
+                static_cast<long long>(clock.elapsed()), window.Sensor_Result);
+    const TSleepFunction pause = window.Sensor->Sleep;
+    window.Sensor->Sleep = [pause](uint32_t ms) { pause(ms / 10); };
+    window.Button_TABLE_Save->click();
+    std::printf("table save: result %u\n", window.Sensor_Result);
+    window.close();
+    return 0;
+}

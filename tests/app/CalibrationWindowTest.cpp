@@ -1,0 +1,400 @@
+// The CALIBRATION page against the virtual sensor and stage, offscreen: a whole run through
+// the window checked against the model's true Z and X, and the page's refusals and boxes.
+
+#include "WindowFixture.h"
+
+#include "app/PointCloudPlottable.h"
+#include "calibration/CalibrationRun.h"
+#include "calibration/DataFile.h"
+#include "calibration/TableComputation.h"
+#include "calibration/TransmitTable.h"
+#include "cli/Cli.h"
+#include "link/ResultCodes.h"
+#include "sim/SensorModel.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+using namespace zq455;
+using namespace zq455::test;
+
+namespace {
+
+class CalibrationPage : public SetupWindow {
+protected:
+    void SetUp() override {
+        options.service = true;
+        Start(true);
+        window->Calibr_Run->Sleep = [](uint32_t ms) { SleepMilliseconds(std::min<uint32_t>(ms, 20)); };
+        window->ShowProgress = [this](QProgressDialog& dialog) {
+            dialog.show();
+            progress_titles.push_back(dialog.objectName());
+            // The bar's value follows every step the operation reports.
+            auto* bar = dialog.findChild<QProgressBar*>();
+            ASSERT_NE(bar, nullptr);
+            QObject::connect(bar, &QProgressBar::valueChanged, [this, &dialog](int value) {
+                progress.push_back({value, dialog.labelText(), dialog.isVisible(), dialog.isModal()});
+            });
+        };
+    }
+
+    void ShowPage() {
+        window->PageControl_Interface->setCurrentWidget(window->TabSheet_Calibration);
+        QApplication::processEvents();
+    }
+
+    void ConnectMotor() {
+        window->Button_Motor_Connect->click();
+        ASSERT_EQ(window->Button_Motor_Connect->text(), "Disconnect");
+    }
+
+    bool RunIdle(int timeout_ms) {
+        return WaitFor([&] { return !window->Timer_Motor->isActive(); }, timeout_ms);
+    }
+
+    struct TProgress {
+        int value;
+        QString label;
+        bool visible;
+        bool modal;
+    };
+    std::vector<QString> progress_titles;
+    std::vector<TProgress> progress;
+};
+
+} // namespace
+
+// The calibration calibrates: a run of 500 steps through the window, Calculate, the
+// transfer and the save; then every cell the tables fill maps its image point to the
+// model's true Z and X.
+//
+// Tolerances, from the way the tables are built (RZ = 50 mm, XE = 60 mm; one Z unit is
+// RZ/4096 = 12.2 um, one X unit XE/4096 = 14.6 um; the line moves 0.75..1.4 tenths of a row
+// per Z unit, and a column spans 62..94 um of X):
+// - Z: a centre is the mean of a stripe's 1..3 inner values, each the mean of three frames
+//   with noise of +-2 tenths (+-2 tenths at worst, about 2 Z units); the stripe's line
+//   bends by under a tenth across it; Zk is truncated (1 unit); the polyline puts a point
+//   up to one z-slot low (1 unit); the fill along z truncates (1 unit) and joins steps
+//   9.2 units apart along a curve that is straight within a tenth there. Together: 6 units.
+// - X: the centre column is s + (len + 1) div 2, which lies 0 to 1.5 columns beyond the
+//   stripe's true centre (the even and odd lengths and where the stripe's edges fall on the
+//   columns), and at the frame's edges a stripe cut by column 0 moves its centre by up to
+//   2 columns; the table gives that column the stripe's X. 2 columns of 94 um are 12.8
+//   units, the truncations and the noise's z-slot add 2. Together: 15 units.
+TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
+    Connect();
+    ShowPage();
+    ConnectMotor();
+    const int32_t begin_um = window->SpinEdit_Motor_Move_Start->value();
+    const double first_capture_um = demo->stage->PositionUm() + StartSteps(begin_um) * 12.5;
+
+    window->Button_Calibration->click();
+    EXPECT_EQ(window->Calibr_Run->Tag, CALIBR_TAG_APPROACH);
+    // The label while the run goes, with the index it stood at (several ticks may pass
+    // between two looks).
+    QString seen_midway;
+    int seen_index = -1;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const int k = window->Calibration->Calibr_Step_Index;
+            if (seen_index < 0 && k >= 100 && k < 499 && window->Timer_Motor->isActive() &&
+                window->Calibr_Run->Tag == CALIBR_TAG_CAPTURE) {
+                seen_index = k;
+                seen_midway = window->Label_Calibr_Progress->text();
+            }
+            return window->Calibration->Calibr_Step_Index >= 500 && !window->Timer_Motor->isActive();
+        },
+        45000));
+    EXPECT_EQ(window->Calibration->Calibr_Step_Index, 500);
+    EXPECT_EQ(window->Calibration->Calibr_Step_Um, 112.5f);
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(window->Calibr_Run->Motor_Result, 0u);
+    EXPECT_EQ(seen_midway, QString("Step %1 of 500").arg(seen_index + 1));
+    EXPECT_EQ(window->Label_Calibr_Progress->text(), "Step 500 of 500, done");
+    // One approach, 499 moves of 9 steps, the run ends where the last capture was taken.
+    const auto moves = demo->stage->Requests();
+    ASSERT_EQ(moves.size(), 500u);
+    EXPECT_EQ(moves[0].steps, 1760u);
+    EXPECT_TRUE(
+        std::all_of(moves.begin() + 1, moves.end(), [](const TStageRequest& r) { return r.steps == 9; }));
+    EXPECT_DOUBLE_EQ(demo->stage->PositionUm(), first_capture_um + 499 * 112.5);
+    // The live view shows the last step: 640 columns in red.
+    EXPECT_EQ(window->Series_Calibr_Oscilloscope->PointCount(), 640u);
+
+    // The raw data go to a file before Calculate filters them.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    window->Start_Dir = dir.path();
+    const QString dtf = dir.path() + "/DataFiles/run.dtf";
+    window->SaveDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = dtf;
+        return true;
+    };
+    window->Button_Calibr_Save_File->click();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(QFileInfo(dtf).size(), 640000);
+
+    // The zero edits bracket the stripe at X = 0 (centre column 320 or 321) and no other.
+    window->Edit_ZERO_Left->setText("318");
+    window->Edit_ZERO_Right->setText("322");
+    window->Button_Calibr_Calculate->click();
+    EXPECT_TRUE(boxes.empty());
+    const size_t centres = CentrePoints(*window->Calibration).size();
+    EXPECT_GT(centres, 500u * 60);
+    EXPECT_EQ(window->Series_Calibr_Oscilloscope->PointCount(), centres);
+    EXPECT_EQ(window->Series_Calibr_Oscilloscope->Points()[0].colour, qRgb(255, 0, 0));
+
+    window->Button_TABLE_Trans->click();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    ASSERT_EQ(progress.size(), 160u);
+    EXPECT_EQ(progress[0].label, "Transmitting the table: block 1 of 160");
+    EXPECT_EQ(progress.back().label, "Transmitting the table: block 160 of 160");
+    EXPECT_TRUE(progress.back().visible && progress.back().modal);
+    // The sensor keeps the 14 bits that travel; they are the table's bit for bit.
+    const std::vector<uint16_t> received = demo->sensor->TableMemory();
+    const uint16_t* sent = &window->Calibration->Calibr_Table_Trans[0][0];
+    ASSERT_EQ(received.size(), size_t{CALIBR_TRANS_VALUES});
+    size_t mismatches = 0;
+    for (size_t i = 0; i < received.size(); ++i)
+        mismatches += received[i] != (sent[i] & 0x3FFF);
+    EXPECT_EQ(mismatches, 0u);
+
+    // The save's pause in ticks of a quarter second that add up to 40 s before the reply.
+    uint32_t paused = 0;
+    window->Sensor->Sleep = [&](uint32_t ms) { paused += ms; };
+    progress.clear();
+    window->Button_TABLE_Save->click();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(paused, 40000u);
+    EXPECT_EQ(demo->sensor->Counters().table_saves, 1u);
+    EXPECT_EQ(demo->sensor->SavedTable(), received);
+    ASSERT_EQ(progress.size(), 160u);
+    EXPECT_EQ(progress[0].label, "Storing the table in FLASH: 40 s left");
+    EXPECT_EQ(progress[3].label, "Storing the table in FLASH: 39 s left");
+    EXPECT_EQ(progress.back().label, "Storing the table in FLASH: 0 s left");
+    EXPECT_EQ(progress_titles,
+              (std::vector<QString>{"ProgressDialog_Table_Trans", "ProgressDialog_Table_Save"}));
+
+    // zq455 compute on the saved file gives the table the sensor received.
+    {
+        std::ostringstream out, err;
+        cli::TCliEnvironment environment{&out, &err};
+        const std::string table = (dir.path() + "/table.bin").toStdString();
+        ASSERT_EQ(cli::RunCli({"compute", dtf.toStdString(), "--rz", "50", "--xe", "60", "--zl", "318",
+                               "--zr", "322", "--out", table},
+                              environment),
+                  0)
+            << err.str();
+        std::ifstream file(table, std::ios::binary);
+        std::vector<uint16_t> computed(CALIBR_TRANS_VALUES);
+        file.read(reinterpret_cast<char*>(computed.data()), std::streamsize(computed.size() * 2));
+        ASSERT_EQ(file.gcount(), std::streamsize(CALIBR_TRANS_VALUES * 2));
+        EXPECT_TRUE(std::equal(computed.begin(), computed.end(), sent));
+    }
+
+    // Against the model.
+    TSensorModel model;
+    const double rz = 50, xe = 60;
+    const double z_first = model.TargetZ(first_capture_um);
+    const auto& Z = window->Calibration->Calibr_Table_Z;
+    const auto& X = window->Calibration->Calibr_Table_X;
+    double worst_z = 0, worst_x = 0, sum_z = 0, sum_x = 0;
+    size_t cells_z = 0, cells_x = 0, off_z = 0, off_x = 0;
+    for (unsigned c = 1; c < CALIBR_COLUMNS; ++c) {
+        for (unsigned z = 0; z < CALIBR_ZSLOTS; ++z) {
+            const int16_t tz = Z[c][z];
+            const int16_t tx = X[c][z];
+            if (tz != EMPTY_CELL) {
+                const double truth = (model.ZAtPosition(c, z) - z_first) * 4096 / rz;
+                const double e = std::abs(tz - truth);
+                sum_z += tz - truth;
+                worst_z = std::max(worst_z, e);
+                off_z += e > 6;
+                ++cells_z;
+            }
+            if (tx != EMPTY_CELL) {
+                const double truth = model.XAtPosition(c, z) * 4096 / xe;
+                const double e = std::abs(tx - truth);
+                sum_x += tx - truth;
+                worst_x = std::max(worst_x, e);
+                off_x += e > 15;
+                ++cells_x;
+            }
+        }
+    }
+    std::printf("cells Z %zu, X %zu; error mean / worst: Z %.2f / %.2f units of RZ/4096, X %.2f / %.2f units "
+                "of XE/4096\n",
+                cells_z, cells_x, sum_z / double(cells_z), worst_z, sum_x / double(cells_x), worst_x);
+    // The tables cover the image between the first and the last stripe over the whole run.
+    EXPECT_GT(cells_z, size_t{600} * 4000);
+    EXPECT_GT(cells_x, size_t{600} * 4000);
+    EXPECT_EQ(off_z, 0u) << "worst " << worst_z;
+    EXPECT_EQ(off_x, 0u) << "worst " << worst_x;
+}
+
+TEST_F(CalibrationPage, CalculateAndTransferRefuseBadInputsBeforeTouchingAnything) {
+    ShowPage();
+    EXPECT_FALSE(window->Button_Get_Result->isEnabled());
+    window->Calibration->Calibr_Data[100][5] = 1234;
+    window->Calibration->Calibr_Centres[7][7] = 77;
+    // No identity yet: RZ and XE are 0.
+    window->Button_Calibr_Calculate->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "ZQ455-SP.");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes[0].text.startsWith("Measuring range Z is 0")) << boxes[0].text.toStdString();
+
+    Connect();
+    ShowPage();
+    const struct {
+        QLineEdit* edit;
+        const char* text;
+        const char* name;
+    } cases[] = {{window->Edit_ZERO_Left, "abc", "Zero Left"},
+                 {window->Edit_ZERO_Right, "640", "Zero Right"},
+                 {window->Edit_X_Right, "-1", "X Right"},
+                 {window->Edit_X_Left, "600", "X Left"}}; // with X Right 40: not below 600
+    window->Edit_X_Right->setText("40");
+    for (const auto& c : cases) {
+        boxes.clear();
+        const QString before = c.edit->text();
+        c.edit->setText(c.text);
+        window->Button_Calibr_Calculate->click();
+        ASSERT_EQ(boxes.size(), 1u) << c.name;
+        EXPECT_TRUE(boxes[0].text.startsWith(c.name)) << boxes[0].text.toStdString();
+        c.edit->setText(before);
+    }
+    EXPECT_EQ(window->Calibration->Calibr_Data[100][5], 1234);
+    EXPECT_EQ(window->Calibration->Calibr_Centres[7][7], 77);
+
+    // The transfer checks the X limits alone, and sends nothing when they fail.
+    boxes.clear();
+    const size_t commands = demo->sensor->Commands().size();
+    window->Edit_X_Left->setText("x");
+    window->Button_TABLE_Trans->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("X Left"));
+    EXPECT_EQ(demo->sensor->Commands().size(), commands);
+    EXPECT_TRUE(progress_titles.empty());
+}
+
+TEST_F(CalibrationPage, StepViewerAndResetPointStayInsideTheArray) {
+    ShowPage();
+    EXPECT_EQ(window->CSpinEdit_Calibr_Ind_Step->maximum(), 499);
+    EXPECT_EQ(window->CSpinEdit_Calibr_Ind_Data->maximum(), 639);
+    window->Calibration->Calibr_Data[5][499] = 1234;
+    window->Calibration->Calibr_Data[639][499] = 4321;
+    window->CSpinEdit_Calibr_Ind_Step->setValue(1000); // clamped to the last step
+    ASSERT_EQ(window->CSpinEdit_Calibr_Ind_Step->value(), 499);
+    const auto& view = window->Series_Calibr_Oscilloscope1->Points();
+    ASSERT_EQ(view.size(), 640u);
+    EXPECT_EQ(view[5].value, 1234);
+    EXPECT_EQ(view[0].value, 0); // zero values are drawn too
+    EXPECT_EQ(view[5].colour, qRgb(0, 128, 0));
+    window->CSpinEdit_Calibr_Ind_Data->setValue(5);
+    window->Button_Calibr_Rst_Pnt->click();
+    EXPECT_EQ(window->Calibration->Calibr_Data[5][499], 0);
+    EXPECT_EQ(window->Series_Calibr_Oscilloscope1->Points()[5].value, 0);
+    window->CSpinEdit_Calibr_Ind_Data->setValue(5000);
+    window->Button_Calibr_Rst_Pnt->click();
+    EXPECT_EQ(window->Calibration->Calibr_Data[639][499], 0);
+}
+
+TEST_F(CalibrationPage, DataFileButtonsReportFailuresAndShortFiles) {
+    ShowPage();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    window->Start_Dir = dir.path();
+    // The folder is made before the dialog opens, even when the dialog is cancelled.
+    TFileDialog seen(nullptr, true);
+    window->SaveDialogData->Run = [&](TFileDialog& d) {
+        seen.InitialDir = d.InitialDir;
+        seen.Filter = d.Filter;
+        seen.FilterIndex = d.FilterIndex;
+        seen.DefaultExt = d.DefaultExt;
+        return false;
+    };
+    window->Button_Calibr_Save_File->click();
+    EXPECT_TRUE(QFileInfo(dir.path() + "/DataFiles").isDir());
+    EXPECT_EQ(seen.InitialDir, dir.path() + "/DataFiles");
+    EXPECT_EQ(seen.Filter, "All files(*.*)|*.*|Data files(*.dtf)|*.dtf");
+    EXPECT_EQ(seen.FilterIndex, 2);
+    EXPECT_EQ(seen.DefaultExt, "dtf");
+    EXPECT_TRUE(boxes.empty());
+
+    // A file that cannot be created is reported, not passed off as saved.
+    window->SaveDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = dir.path() + "/missing/run.dtf";
+        return true;
+    };
+    window->Button_Calibr_Save_File->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "ZQ455-SP.");
+    EXPECT_TRUE(boxes[0].text.startsWith("Cannot create")) << boxes[0].text.toStdString();
+
+    // A 1000-byte file replaces column 0 only, and says so.
+    const QString shortfile = dir.path() + "/short.dtf";
+    {
+        std::ofstream f(shortfile.toStdString(), std::ios::binary);
+        for (int k = 0; k < 500; ++k) {
+            const uint16_t v = uint16_t(1000 + k);
+            f.write(reinterpret_cast<const char*>(&v), 2);
+        }
+    }
+    window->Calibration->Calibr_Data[1][0] = 77;
+    window->OpenDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = shortfile;
+        return true;
+    };
+    boxes.clear();
+    window->Button_Calibr_Load_File->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("1000 of 640000 bytes")) << boxes[0].text.toStdString();
+    EXPECT_EQ(window->Calibration->Calibr_Data[0][499], 1499);
+    EXPECT_EQ(window->Calibration->Calibr_Data[1][0], 77);
+    // A file that is not there leaves the data alone.
+    window->OpenDialogData->Run = [&](TFileDialog& d) {
+        d.FileName = dir.path() + "/none.dtf";
+        return true;
+    };
+    boxes.clear();
+    window->Button_Calibr_Load_File->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Cannot open"));
+    EXPECT_EQ(window->Calibration->Calibr_Data[0][499], 1499);
+}
+
+TEST_F(CalibrationPage, ASensorFailureStopsTheRunAndTheErrorMonitorReportsIt) {
+    Connect();
+    ShowPage();
+    ConnectMotor();
+    window->Button_Calibration->click();
+    ASSERT_TRUE(WaitFor([&] { return window->Calibration->Calibr_Step_Index >= 10; }, 10000));
+    demo->sensor->InjectFault(TSensorFault::WRONG_CHECKSUM);
+    ASSERT_TRUE(RunIdle(5000));
+    const uint16_t stopped = window->Calibration->Calibr_Step_Index;
+    EXPECT_LT(stopped, 500);
+    EXPECT_TRUE(window->Label_Calibr_Progress->text().startsWith("Stopped at step"));
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 2500));
+    EXPECT_EQ(boxes[0].text, "Packet error.");
+    EXPECT_EQ(boxes[0].connect_caption, "Connect"); // the reset came before the box
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(window->Calibr_Run->Motor_Result, 0u);
+    EXPECT_NE(window->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
+
+    // A motor button sets the state back to a single move, and Disconnect closes the link.
+    window->Button_Motor_Backward->click();
+    EXPECT_EQ(window->Calibr_Run->Tag, CALIBR_TAG_MOVE);
+    ASSERT_TRUE(RunIdle(5000));
+    EXPECT_EQ(window->Calibration->Calibr_Step_Index, stopped);
+    window->Button_Motor_Connect->click();
+    EXPECT_EQ(window->Button_Motor_Connect->text(), "Connect");
+    EXPECT_FALSE(window->Motor->IsOpen());
+}

@@ -1,0 +1,149 @@
+// zq455 compute and zq455 calibrate: the options reach the computation, the files come out
+// in their layouts, and a headless run against the virtual sensor and stage saves a .dtf.
+
+#include "calibration/DataFile.h"
+#include "calibration/TableComputation.h"
+#include "calibration/TransmitTable.h"
+#include "cli/Cli.h"
+#include "sim/SensorSimulator.h"
+#include "sim/StageSimulator.h"
+#include "support/CalibrationDataSet.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+using namespace zq455;
+using namespace zq455::cli;
+
+namespace {
+
+std::vector<uint16_t> ReadLe16(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::vector<uint16_t> values;
+    for (uint8_t b[2]; f.read(reinterpret_cast<char*>(b), 2);)
+        values.push_back(static_cast<uint16_t>(b[0] | b[1] << 8));
+    return values;
+}
+
+class CalibrationCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = ::testing::TempDir();
+        dtf = dir + "cli_run.dtf";
+        testdata::SynthesiseRun(raw);
+        ASSERT_TRUE(SaveDataFile(raw, dtf).Ok());
+    }
+    int Run(const std::vector<std::string>& args) {
+        out.str("");
+        err.str("");
+        return RunCli(args, environment);
+    }
+    // The transmit table "Calculate" and "Transmitt table" give for these inputs.
+    std::vector<uint16_t> Expected(const TTableParams& params) {
+        TCalibrationState s;
+        size_t loaded = 0;
+        EXPECT_TRUE(LoadDataFile(s, dtf, loaded).Ok());
+        EXPECT_TRUE(Calculate(s, params).Ok());
+        AssembleTransmitTable(s, params.xl, params.xr);
+        return std::vector<uint16_t>(&s.Calibr_Table_Trans[0][0],
+                                     &s.Calibr_Table_Trans[0][0] + CALIBR_TRANS_VALUES);
+    }
+
+    std::string dir, dtf;
+    TCalibrationState raw;
+    std::ostringstream out, err;
+    TCliEnvironment environment{&out, &err, [](uint32_t) {}};
+};
+
+} // namespace
+
+TEST_F(CalibrationCommands, ComputeWritesTheTransmitTableAndTheTwoTables) {
+    const std::string table = dir + "cli_table.bin";
+    const std::string zx = dir + "cli_zx.bin";
+    ASSERT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--out", table, "--tables", zx}), 0)
+        << err.str();
+    TTableParams defaults;
+    defaults.rz = 50;
+    defaults.xe = 60;
+    EXPECT_EQ(ReadLe16(table), Expected(defaults));
+    // Z then X, each column-major as in memory.
+    TCalibrationState s;
+    size_t loaded = 0;
+    ASSERT_TRUE(LoadDataFile(s, dtf, loaded).Ok());
+    ASSERT_TRUE(Calculate(s, defaults).Ok());
+    const std::vector<uint16_t> tables = ReadLe16(zx);
+    ASSERT_EQ(tables.size(), size_t{2} * CALIBR_COLUMNS * CALIBR_ZSLOTS);
+    EXPECT_EQ(int16_t(tables[size_t{300} * CALIBR_ZSLOTS + 2000]), s.Calibr_Table_Z[300][2000]);
+    EXPECT_EQ(int16_t(tables[size_t{CALIBR_COLUMNS} * CALIBR_ZSLOTS + 400 * CALIBR_ZSLOTS + 3000]),
+              s.Calibr_Table_X[400][3000]);
+
+    // Every edit option reaches the computation.
+    TTableParams edited = defaults;
+    edited.xl = 12;
+    edited.xr = 20;
+    edited.zl = 300;
+    edited.zr = 350;
+    ASSERT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--xl", "12", "--xr", "20", "--zl", "300",
+                   "--zr", "350", "--out", table}),
+              0);
+    const std::vector<uint16_t> t = ReadLe16(table);
+    EXPECT_EQ(t, Expected(edited));
+    const size_t row = 250 * CALIBR_COLUMNS;       // z-slot 2500, inside the run
+    EXPECT_EQ(t[row + 12], uint16_t(EMPTY_CELL));  // column XL is outside
+    EXPECT_EQ(t[row + 620], uint16_t(EMPTY_CELL)); // and so is 640 - XR
+    EXPECT_NE(t[row + 320], uint16_t(EMPTY_CELL));
+}
+
+TEST_F(CalibrationCommands, ComputeRefusesBadInputsWithoutWritingATable) {
+    const std::string table = dir + "cli_refused.bin";
+    std::remove(table.c_str());
+    EXPECT_EQ(Run({"compute", dtf, "--xe", "60", "--out", table}), EXIT_USAGE); // no --rz
+    EXPECT_EQ(Run({"compute", dtf, "--rz", "0", "--xe", "60", "--out", table}), EXIT_USAGE);
+    EXPECT_NE(err.str().find("Measuring range Z is 0"), std::string::npos) << err.str();
+    EXPECT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--zl", "640", "--out", table}), EXIT_USAGE);
+    EXPECT_NE(err.str().find("Zero Left"), std::string::npos) << err.str();
+    EXPECT_EQ(Run({"compute", dir + "none.dtf", "--rz", "50", "--xe", "60", "--out", table}), EXIT_NO_INPUT);
+    EXPECT_EQ(Run({"compute", dtf, "--rz", "50", "--xe", "60", "--out", table, "--bogus", "1"}), EXIT_USAGE);
+    EXPECT_FALSE(std::ifstream(table).good());
+}
+
+TEST_F(CalibrationCommands, CalibrateRunsTheCaptureHeadlessAndSavesTheData) {
+    TStageSettings settings;
+    settings.fast = true;
+    TStageSimulator stage(settings);
+    TSensorTiming timing;
+    timing.paced = false;
+    TSensorSimulator sensor(timing);
+    sensor.SetStagePositionSource([&] { return stage.PositionUm(); });
+    std::vector<uint32_t> pauses;
+    environment.sleep = [&](uint32_t ms) { pauses.push_back(ms); };
+    const std::string saved = dir + "cli_calibrated.dtf";
+    ASSERT_EQ(Run({"--port", sensor.SlavePath(), "calibrate", "--begin", "22000", "--dtf", saved,
+                   "--motor-port", stage.SlavePath()}),
+              0)
+        << err.str();
+    EXPECT_EQ(pauses, std::vector<uint32_t>{2000}); // the settling pause, through the seam
+    EXPECT_NE(out.str().find("step 500 of 500"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("pitch 112.5 um"), std::string::npos) << out.str();
+    TCalibrationState s;
+    size_t loaded = 0;
+    ASSERT_TRUE(LoadDataFile(s, saved, loaded).Ok());
+    EXPECT_NE(s.Calibr_Data[320][0], 0);
+    EXPECT_NE(s.Calibr_Data[320][499], 0);
+    EXPECT_EQ(stage.Requests().size(), 500u);
+    EXPECT_EQ(stage.PositionSteps(), 1760 + 499 * 9);
+
+    // A sensor that stops answering stops the run; no file is written.
+    const std::string failed = dir + "cli_failed.dtf";
+    std::remove(failed.c_str());
+    sensor.InjectFault(TSensorFault::WRONG_CHECKSUM, TFaultMode::EVERY_REPLY);
+    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "calibrate", "--begin", "10", "--dtf", failed,
+                   "--motor-port", stage.SlavePath()}),
+              8);
+    EXPECT_FALSE(std::ifstream(failed).good());
+    EXPECT_EQ(Run({"calibrate", "--begin", "5", "--dtf", failed}), EXIT_USAGE);
+    EXPECT_EQ(Run({"calibrate", "--dtf", failed}), EXIT_USAGE);
+}
