@@ -398,3 +398,22 @@ TEST_F(CalibrationPage, ASensorFailureStopsTheRunAndTheErrorMonitorReportsIt) {
     EXPECT_EQ(window->Button_Motor_Connect->text(), "Connect");
     EXPECT_FALSE(window->Motor->IsOpen());
 }
+
+TEST_F(CalibrationPage, AMotorFaultStopsTheRunWithoutABox) {
+    Connect();
+    ShowPage();
+    ConnectMotor();
+    window->Button_Calibration->click();
+    ASSERT_TRUE(WaitFor([&] { return window->Calibration->Calibr_Step_Index >= 5; }, 10000));
+    demo->stage->SetFault(TStageFault::NO_REPLY);
+    ASSERT_TRUE(RunIdle(5000)); // the status poll times out and the timer stays off
+    const uint16_t stopped = window->Calibration->Calibr_Step_Index;
+    EXPECT_EQ(window->Calibr_Run->Motor_Result, RESULT_READ_TIMEOUT);
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    // Motor codes are never shown: the error monitor stays quiet and the sensor stays connected.
+    WaitFor([] { return false; }, 2200);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(window->Button_Connect->text(), "Disconnect");
+    EXPECT_EQ(window->Calibration->Calibr_Step_Index, stopped);
+    EXPECT_NE(window->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
+}
