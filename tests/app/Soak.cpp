@@ -2,8 +2,11 @@
 // "Collect", and reports its resident memory once a minute. Not part of the test suite
 // (it takes minutes); scripts/soak.sh runs it, once in the normal build for the memory
 // figures and once under AddressSanitizer so LeakSanitizer looks at the exit.
-//   app_soak [MINUTES]     default 10; exit status 1 when the window showed an error box or
-//                          the memory grew by 5 MB or more after the first minute
+//   app_soak [MINUTES] [--leaks-only]
+//       default 10 minutes; exit status 1 when the window showed an error box or the memory grew
+//       by 5 MB or more after the first minute. --leaks-only (the AddressSanitizer pass, whose
+//       quarantine of freed memory grows by design) prints the figures but judges only the boxes;
+//       LeakSanitizer judges the exit.
 
 #include "app/DemoDevices.h"
 #include "app/Main.h"
@@ -48,6 +51,7 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const double minutes = argc > 1 ? std::stod(argv[1]) : 10.0;
+    const bool leaks_only = argc > 2 && std::string(argv[2]) == "--leaks-only";
     int failures = 0;
     long after_first_minute = -1, last = -1;
     uint32_t answered = 0;
@@ -99,5 +103,5 @@ int main(int argc, char* argv[]) {
     std::printf("requests answered %u; after the first minute %ld kB, at the end %ld kB: growth %ld kB; "
                 "error boxes %d\n",
                 answered, after_first_minute, last, growth, failures);
-    return (failures > 0 || growth >= 5 * 1024) ? 1 : 0;
+    return (failures > 0 || (!leaks_only && growth >= 5 * 1024)) ? 1 : 0;
 }
