@@ -681,19 +681,19 @@ void TForm_Main::BuildMenus() {
 }
 
 void TForm_Main::BuildTimers() {
-    struct TTimerSpec {
+    struct TTimerSetting {
         QTimer** timer;
         const char* name;
         int interval;
     };
-    const TTimerSpec timers[] = {
+    const TTimerSetting timers[] = {
         {&Timer_Resize, "Timer_Resize", 1},     {&Timer_Result, "Timer_Result", 10},
         {&Timer_Repaint, "Timer_Repaint", 100}, {&Timer_Motor, "Timer_Motor", 1},
         {&Timer_Errors, "Timer_Errors", 1000},  {&Timer_Video, "Timer_Video", 1000},
     };
-    for (const TTimerSpec& spec : timers) {
-        *spec.timer = Named(new QTimer(this), spec.name);
-        (*spec.timer)->setInterval(spec.interval);
+    for (const TTimerSetting& entry : timers) {
+        *entry.timer = Named(new QTimer(this), entry.name);
+        (*entry.timer)->setInterval(entry.interval);
     }
     connect(Timer_Resize, &QTimer::timeout, this, [this] { Timer_ResizeTimer(); });
     connect(Timer_Result, &QTimer::timeout, this, [this] { Timer_ResultTimer(); });
