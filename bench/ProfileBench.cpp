@@ -13,6 +13,7 @@
 #include "link/UsbDirectory.h"
 #include "sensor/Protocol.h"
 #include "sim/SensorModel.h"
+#include "support/OffscreenNotes.h"
 #include "view/ProfileAnalysis.h"
 
 #include <QApplication>
@@ -187,18 +188,10 @@ void BM_CollectReplotMillionPoints(benchmark::State& state) {
 }
 BENCHMARK(BM_CollectReplotMillionPoints)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// The offscreen platform says on every window that it cannot size it; that is noise here.
-QtMessageHandler default_handler = nullptr;
-
-void DropPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (!message.startsWith("This plugin does not support") && default_handler)
-        default_handler(type, context, message);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    default_handler = qInstallMessageHandler(DropPlatformNotes);
+    zq455::test::InstallOffscreenNoteFilter();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -10,6 +10,7 @@
 
 #include "app/DemoDevices.h"
 #include "app/Main.h"
+#include "support/OffscreenNotes.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -33,20 +34,10 @@ long ResidentKilobytes() {
     return -1;
 }
 
-QtMessageHandler default_handler = nullptr;
-
-// The offscreen platform says on every window that it cannot size it; that is noise.
-void DropPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (message.startsWith("This plugin does not support") || message.startsWith("QStandardPaths:"))
-        return;
-    if (default_handler)
-        default_handler(type, context, message);
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
-    default_handler = qInstallMessageHandler(DropPlatformNotes);
+    zq455::test::InstallOffscreenNoteFilter();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
