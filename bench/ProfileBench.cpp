@@ -37,9 +37,10 @@ using TClock = std::chrono::steady_clock;
 
 // The reply data of GetResult for the virtual sensor's scene: status, count, the values.
 std::vector<uint8_t> ResultData(uint32_t shot) {
-    TSensorModel model;
+    static const TSensorModel model;
+    static const TSensorTable table = TSensorTable::Factory(model);
     std::vector<uint16_t> values;
-    model.Profile(PAIRS, values, shot);
+    model.Profile(PAIRS, values, shot, table);
     std::vector<uint8_t> data = {0};
     uint8_t groups[2];
     protocol::EncodeGroups(PAIRS, 2, groups);
@@ -51,7 +52,7 @@ std::vector<uint8_t> ResultData(uint32_t shot) {
     return data;
 }
 
-// The window at its connected size, scaled for the virtual sensor's ranges (Z 50, Xemr 60).
+// The window at its connected size, scaled for the virtual sensor's ranges (Z 50, Xemr 10).
 std::unique_ptr<TForm_Main> MakeWindow() {
     auto window = std::make_unique<TForm_Main>();
     window->show();
@@ -126,7 +127,8 @@ BENCHMARK(BM_ResultTick)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 void BM_ResultTickWithoutLink(benchmark::State& state) {
     auto window = MakeWindow();
     std::vector<uint16_t> values;
-    TSensorModel().Profile(PAIRS, values, 1);
+    const TSensorModel model;
+    model.Profile(PAIRS, values, 1, TSensorTable::Factory(model));
     std::copy(values.begin(), values.end(), window->Result_Values.begin());
     TMedian median;
     for (auto _ : state) {
@@ -144,7 +146,7 @@ void BM_DecodeAndAnalyse(benchmark::State& state) {
     std::vector<uint16_t> values(2 * PAIRS);
     TProfileControls controls;
     controls.range_z = 50;
-    controls.range_xemr = 60;
+    controls.range_xemr = 10;
     TProfileTick tick;
     for (auto _ : state) {
         const uint16_t pairs = static_cast<uint16_t>(protocol::DecodeGroups(data.data() + 1, 2));
@@ -166,7 +168,7 @@ void BM_CollectReplotMillionPoints(benchmark::State& state) {
         model.Profile(PAIRS, values, shot);
         TProfileControls controls;
         controls.range_z = 50;
-        controls.range_xemr = 60;
+        controls.range_xemr = 10;
         controls.level_um = 60;
         TProfileTick tick;
         AnalyseProfile(values.data(), static_cast<uint32_t>(values.size()), PAIRS, controls, tick);

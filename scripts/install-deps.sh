@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libqcustomplot-dev libqcustomplot2.1-qt6
-  libftdi1-dev libusb-1.0-0-dev
+  libftdi1-dev libusb-1.0-0-dev nlohmann-json3-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core locales
 )

@@ -19,9 +19,18 @@ public:
     TDemoDevices& operator=(const TDemoDevices&) = delete;
 
     bool IsValid() const { return sensor->IsValid() && stage->IsValid(); }
+    // The sensor switched off and on again: a new virtual sensor on a new pseudo-terminal,
+    // under the same description, with the table it had stored. Working values are lost.
+    void RestartSensor();
 
     std::unique_ptr<TStageSimulator> stage;
     std::unique_ptr<TSensorSimulator> sensor;
+
+private:
+    void StartSensor();
+
+    bool paced;
+    std::shared_ptr<TSensorTableFlash> table_flash = std::make_shared<TSensorTableFlash>();
 };
 
 } // namespace zq455

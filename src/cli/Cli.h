@@ -102,6 +102,8 @@ TCliCommand MotorCommand();
 TCliCommand ComputeCommand();
 // calibrate --begin UM --dtf FILE: a whole calibration run with the sensor and the stage.
 TCliCommand CalibrateCommand();
+// verify [--positions K] [--profiles N] [--report FILE] ...: the calibration check.
+TCliCommand VerifyCommand();
 // profile [--txt FILE]: one profile in mm, or written as the window's profile text file.
 TCliCommand ProfileCommand();
 // frame --bmp FILE: one camera frame as the window's bitmap file.

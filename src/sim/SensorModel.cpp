@@ -25,11 +25,6 @@ double ColumnOffset(double column) {
     return (column - centre) / centre;
 }
 
-uint16_t ToProfileUnits(double mm, double range_mm) {
-    const long units = std::lround(mm / range_mm * TSensorModel::PROFILE_UNITS);
-    return static_cast<uint16_t>(static_cast<unsigned long>(units) & 0x3FFF);
-}
-
 // A value in [-0.5, 0.5) from the shot and the point's index (a 64-bit mix), so a shot's
 // noise is reproducible and neighbouring points do not correlate.
 double NoiseUnit(uint32_t shot, uint32_t index, uint32_t draw) {
@@ -84,31 +79,55 @@ bool TSensorModel::SceneHit(double column, double& x_mm, double& z_mm) const {
     return z >= 0.0 && z <= geometry.range_z_mm;
 }
 
-void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot) const {
+bool TSensorModel::TargetVisible(double target_z_mm) const {
+    const double p = LinePosition((COLUMNS - 1) / 2.0, target_z_mm);
+    return p >= 1.0 && p <= POSITION_MAX;
+}
+
+bool TSensorModel::SurfaceZ(double column, std::optional<double> target_z_mm, double& z_mm) const {
+    if (target_z_mm) {
+        z_mm = *target_z_mm;
+        return TCalibrationTarget::OnStripe(ColumnX(column, z_mm));
+    }
+    double x = 0;
+    return SceneHit(column, x, z_mm);
+}
+
+void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot,
+                           const TSensorTable& table, std::optional<double> target_z_mm) const {
     values.assign(2 * static_cast<size_t>(points), PROFILE_MISSING);
     for (unsigned i = 0; i < points; ++i) {
         const double column = (i + 0.5) * COLUMNS / points - 0.5;
-        double x = 0, z = 0;
-        if (!SceneHit(column, x, z))
+        double z = 0;
+        if (!SurfaceZ(column, target_z_mm, z))
             continue;
         // Two uniform draws: the scatter peaks at the surface and stays within noise_mm.
         z += (NoiseUnit(shot, i, 0) + NoiseUnit(shot, i, 1)) * scene.noise_mm;
-        values[2 * i] = ToProfileUnits(z, geometry.range_z_mm);
-        values[2 * i + 1] = ToProfileUnits(x, geometry.xemr_mm);
+        const double position = LinePosition(column, z);
+        if (position < 0.0 || position > POSITION_MAX)
+            continue;
+        int32_t table_z = 0, table_x = 0;
+        if (!table.Lookup(column, position, table_z, table_x))
+            continue;
+        values[2 * i] = static_cast<uint16_t>(static_cast<uint32_t>(table_z) & 0x3FFF);
+        values[2 * i + 1] = static_cast<uint16_t>(static_cast<uint32_t>(table_x) & 0x3FFF);
     }
 }
 
-double TSensorModel::ZAtPosition(double column, double position) const {
-    // Newton's method from the straight line between the two ends of the range; the curve
-    // is smooth and steep, so a few rounds reach the last bit.
-    double z = (position - POSITION_NEAR) / (POSITION_FAR - POSITION_NEAR) * geometry.range_z_mm;
-    const double h = geometry.range_z_mm * 1e-4;
+double TSensorModel::ZAtPosition(double column, double position, std::optional<double> guess) const {
+    // Newton's method, from the caller's guess or the straight line between the two ends of
+    // the range; the curve is smooth and steep, so a few rounds reach the last bit.
+    const double range = geometry.range_z_mm;
+    double z = guess ? *guess : (position - POSITION_NEAR) / (POSITION_FAR - POSITION_NEAR) * range;
+    const double s = ColumnOffset(column);
     for (int i = 0; i < 12; ++i) {
-        const double p = LinePosition(column, z);
-        const double slope = (LinePosition(column, z + h) - LinePosition(column, z - h)) / (2 * h);
-        const double step = (p - position) / slope;
+        const double u = z / range;
+        const double slope =
+            ((POSITION_FAR - POSITION_NEAR) * (1.0 + CURVATURE * (1.0 - 2.0 * u)) - 0.3 * BEND * s * s) /
+            range;
+        const double step = (LinePosition(column, z) - position) / slope;
         z -= step;
-        if (std::abs(step) < 1e-12 * geometry.range_z_mm)
+        if (std::abs(step) < 1e-9 * range)
             break;
     }
     return z;
@@ -131,7 +150,8 @@ void TSensorModel::CalibrationFrame(std::optional<double> target_z_mm, std::vect
 }
 
 void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned rows,
-                         std::vector<uint8_t>& pixels, const TCameraLight& light) const {
+                         std::vector<uint8_t>& pixels, const TCameraLight& light,
+                         std::optional<double> target_z_mm) const {
     const double exposure = std::max(0.0, light.exposure_us) / TCameraLight::REFERENCE_EXPOSURE_US;
     const double peak =
         LINE_PEAK * std::max(0.0, light.laser_intensity) / TCameraLight::REFERENCE_INTENSITY * exposure;
@@ -143,8 +163,8 @@ void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned r
                 static_cast<uint8_t>(std::min(127.0, std::round(level)));
         }
     for (unsigned c = 0; c < width; ++c) {
-        double x = 0, z = 0;
-        if (!SceneHit(left + c, x, z))
+        double z = 0;
+        if (!SurfaceZ(left + c, target_z_mm, z))
             continue;
         const double row = LinePosition(left + c, z) / POSITION_SCALE;
         const int centre = static_cast<int>(std::lround(row));

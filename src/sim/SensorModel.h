@@ -3,9 +3,12 @@
 // given height, what X a camera column stands for, and the scene under the sensor (a tilted
 // plane with a raised step). The simulator turns this into profile values, camera images
 // and calibration frames; the calibration target that follows the stage is in
-// CalibrationTarget.h.
+// CalibrationTarget.h. The profile goes through the table the sensor holds (SensorTable.h),
+// as the firmware measures.
 
 #include "sim/CalibrationTarget.h"
+
+#include "sim/SensorTable.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,8 +20,8 @@ namespace zq455 {
 struct TSensorGeometry {
     double base_mm = 80.0;
     double range_z_mm = 50.0;
-    double xsmr_mm = 40.0; // width of the X range at the near end of the Z range
-    double xemr_mm = 60.0; // width of the X range at the far end
+    double xsmr_mm = 8.0;  // width of the X range at the near end of the Z range
+    double xemr_mm = 10.0; // width of the X range at the far end
 };
 
 // A plane across X, tilted a little, with a step raised on part of it. Heights are measured
@@ -26,8 +29,8 @@ struct TSensorGeometry {
 struct TScene {
     double plane_z_mm = 20.0; // height of the plane at x = 0
     double tilt_rad = 0.0215; // slope of the plane along X (about 1.23 degrees)
-    double step_from_mm = 4.0;
-    double step_to_mm = 14.0;
+    double step_from_mm = 1.0;
+    double step_to_mm = 3.5;
     double step_height_mm = 8.0;
     // The measured profile scatters in Z by at most this much around the surface, differently
     // on every shot (a few 14-bit units, as a real line's speckle gives).
@@ -68,7 +71,8 @@ public:
     double ColumnX(double column, double z_mm) const;
     // The inverse of the two above: the true height and X of image point (column, position),
     // position in tenths of a row. LinePosition grows strictly with z over the camera's rows.
-    double ZAtPosition(double column, double position) const;
+    // `guess` starts the search near the answer (the neighbouring position's height).
+    double ZAtPosition(double column, double position, std::optional<double> guess = std::nullopt) const;
     double XAtPosition(double column, double position) const {
         return ColumnX(column, ZAtPosition(column, position));
     }
@@ -79,10 +83,16 @@ public:
     // The angle of the measuring system the sensor finds when it rotates onto the scene.
     float SceneAngle() const { return static_cast<float>(scene.tilt_rad); }
 
+    // Whether the calibration target at `target_z_mm` stands where the camera sees its line;
+    // while it does, it hides the scene behind it.
+    bool TargetVisible(double target_z_mm) const;
     // One measured profile of `points` pairs, (Z, X) each in 14-bit units of the ranges,
-    // 0x2000 where no point was found; `values` gets 2 x points entries. `shot` numbers the
-    // measurement: the same shot gives the same noise.
-    void Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot = 0) const;
+    // 0x2000 where no point was found; `values` gets 2 x points entries. Each point's raw line
+    // position is looked up in `table`, as the sensor measures. The surface is the scene, or
+    // the calibration target at `target_z_mm` when given (points on its stripes only). `shot`
+    // numbers the measurement: the same shot gives the same noise.
+    void Profile(unsigned points, std::vector<uint16_t>& values, uint32_t shot, const TSensorTable& table,
+                 std::optional<double> target_z_mm = std::nullopt) const;
     // One raw line position per camera column (0 = no line): of the scene, or of the
     // calibration target at `target_z_mm` when given (`frame` numbers the frames for the
     // target's noise).
@@ -91,11 +101,14 @@ public:
     // Height of the calibration target for a stage position in micrometres.
     double TargetZ(double stage_um) const { return TCalibrationTarget::PlateZ(stage_um); }
     // The camera image (7-bit grey levels) of a window of the frame, line by line; levels
-    // saturate at 127.
+    // saturate at 127. The line lies on the scene, or on the target's stripes when given.
     void Image(unsigned left, unsigned top, unsigned width, unsigned rows, std::vector<uint8_t>& pixels,
-               const TCameraLight& light = {}) const;
+               const TCameraLight& light = {}, std::optional<double> target_z_mm = std::nullopt) const;
 
 private:
+    // The height of the surface column `column` sees, without noise; false where it sees no line.
+    bool SurfaceZ(double column, std::optional<double> target_z_mm, double& z_mm) const;
+
     TSensorGeometry geometry;
     TScene scene;
 };

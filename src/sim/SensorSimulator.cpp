@@ -85,10 +85,16 @@ const char* FaultName(TSensorFault fault) {
     return "";
 }
 
-TSensorSimulator::TSensorSimulator(const TSensorTiming& timing_value)
-    : crc(CRC_POLY), timing(timing_value), table(TABLE_MEMORY_VALUES, 0),
-      saved_table(TABLE_MEMORY_VALUES, 0) {
+TSensorSimulator::TSensorSimulator(const TSensorTiming& timing_value,
+                                   std::shared_ptr<TSensorTableFlash> flash_value)
+    : crc(CRC_POLY), timing(timing_value),
+      flash(flash_value ? std::move(flash_value) : std::make_shared<TSensorTableFlash>()) {
     store.working = store.flash = store.defaults = DefaultValues();
+    // A new device leaves the factory with a table that measures right; a restarted one comes
+    // back with what it had stored.
+    if (flash->cells.size() != TABLE_MEMORY_VALUES)
+        flash->cells = TSensorTable::Factory(ModelLocked()).Cells();
+    table = TSensorTable(flash->cells);
     if (pty.IsValid())
         thread = std::thread([this] { Run(); });
 }
@@ -125,6 +131,29 @@ void TSensorSimulator::SetIdentity(const std::array<uint16_t, IDENTITY_COUNT>& i
     std::lock_guard<std::mutex> guard(lock);
     for (TSensorValues* set : {&store.working, &store.flash, &store.defaults})
         std::copy(identity.begin(), identity.end(), set->factory.begin() + IDENTITY_FIRST_FACTORY);
+    table = TSensorTable::Factory(ModelLocked());
+    flash->cells = table.Cells();
+}
+
+TSensorTable TSensorSimulator::FactoryTable() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return TSensorTable::Factory(ModelLocked());
+}
+
+std::optional<double> TSensorSimulator::VisibleTarget() const {
+    std::function<double()> source;
+    TSensorModel model;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        source = stage_position;
+        model = ModelLocked();
+    }
+    if (!source)
+        return std::nullopt;
+    const double z = model.TargetZ(source());
+    if (!model.TargetVisible(z))
+        return std::nullopt;
+    return z;
 }
 
 void TSensorSimulator::SetScene(const TScene& value) {
@@ -164,12 +193,12 @@ void TSensorSimulator::SetStore(const TSensorStore& value) {
 
 std::vector<uint16_t> TSensorSimulator::TableMemory() const {
     std::lock_guard<std::mutex> guard(lock);
-    return table;
+    return table.Cells();
 }
 
 std::vector<uint16_t> TSensorSimulator::SavedTable() const {
     std::lock_guard<std::mutex> guard(lock);
-    return saved_table;
+    return flash->cells;
 }
 
 uint8_t TSensorSimulator::Address() const {
@@ -338,6 +367,10 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
     if (paced)
         std::this_thread::sleep_until(request_arrival);
     ApplyDueRateChange();
+    // What the camera sees depends on the stage, which answers from its own state.
+    std::optional<double> target;
+    if (command == CMD_GET_RESULT || command == CMD_GET_VIDEO || command == CMD_READ_CALIBR_DATA)
+        target = VisibleTarget();
 
     std::unique_lock<std::mutex> guard(lock);
     if ((request_address & 0x1F) != (address & 0x1F)) {
@@ -420,7 +453,7 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         if (working.User(USER_SENSOR_ON_OFF) != 0) {
             const unsigned shift = std::min<unsigned>(working.User(USER_RESULT_LENGTH), 4);
             ModelLocked().Profile(std::min(PROFILE_POINTS_BASE << shift, MAX_PROFILE_POINTS), values,
-                                  counters.answered);
+                                  counters.answered, table, target);
         }
         data.push_back(0);
         AppendGroups(data, static_cast<uint32_t>(values.size() / 2), 2);
@@ -442,7 +475,7 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
             light.exposure_us = TCameraLight::REFERENCE_EXPOSURE_US * TCameraLight::REFERENCE_INTENSITY /
                                 light.laser_intensity;
         std::vector<uint8_t> pixels;
-        ModelLocked().Image(left, top, width, rows, pixels, light);
+        ModelLocked().Image(left, top, width, rows, pixels, light, target);
         guard.unlock();
         SendVideo(static_cast<uint16_t>(rows), static_cast<uint16_t>(width), static_cast<uint16_t>(top),
                   static_cast<uint16_t>(left), pixels);
@@ -487,7 +520,7 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
             guard.lock();
             if (accepted)
                 for (uint32_t j = 0; j < count; ++j)
-                    table[offset + j] = static_cast<uint16_t>(DecodeGroups(&payload[6 + 2 * j], 2));
+                    table.Cells()[offset + j] = static_cast<uint16_t>(DecodeGroups(&payload[6 + 2 * j], 2));
         }
         guard.unlock();
         SendReply({accepted ? BLOCK_ACCEPTED : BLOCK_REFUSED});
@@ -499,7 +532,7 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
         const bool save = payload[0] == FLASH_STORE;
         const uint32_t save_ms = timing.table_save_ms;
         if (save) {
-            saved_table = table;
+            flash->cells = table.Cells();
             ++counters.table_saves;
         }
         guard.unlock();
@@ -513,12 +546,7 @@ void TSensorSimulator::Handle(uint8_t request_address, uint8_t command, const st
     }
     case CMD_READ_CALIBR_DATA: {
         const TSensorModel model = ModelLocked();
-        const std::function<double()> source = stage_position;
-        // The stage answers from its own state; it is asked without holding ours.
         guard.unlock();
-        std::optional<double> target;
-        if (source)
-            target = model.TargetZ(source());
         std::vector<uint16_t> positions;
         model.CalibrationFrame(target, positions, calibr_frames++);
         AppendGroups(data, static_cast<uint32_t>(positions.size()), 2);

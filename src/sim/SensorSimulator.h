@@ -2,8 +2,8 @@
 // TSensorSimulator: the virtual ZQ455 sensor. A protocol peer on the master side of a
 // pseudo-terminal, on its own thread: it answers the sensor's commands at its network
 // address and bit rate, keeps working, FLASH and default values of its parameters, holds a
-// calibration table memory, and can inject the faults a real link shows. The program opens
-// SlavePath() like any serial port, or finds it by USB description after RegisterAs().
+// calibration table memory it measures through, and can inject the faults a real link shows. The program
+// opens SlavePath() like any serial port, or finds it by USB description after RegisterAs().
 
 #include "link/Crc.h"
 #include "link/PseudoTerminal.h"
@@ -16,7 +16,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,14 +72,23 @@ struct TSensorCounters {
     uint32_t table_saves = 0;   // table saves carried out
 };
 
+// The sensor's FLASH copy of its table. A simulator started anew with the same store (a
+// reconnect of the same device) measures through the table the last one saved.
+struct TSensorTableFlash {
+    std::vector<uint16_t> cells; // empty until the first simulator puts its factory table here
+};
+
 class TSensorSimulator {
 public:
     static constexpr uint32_t TABLE_MEMORY_VALUES = 1024 * 640;
-    // Device type 455, modification 1, serial 12345, base 80 mm, Z 50 mm, X 40..60 mm.
+    // Device type 455, modification 1, serial 12345, base 80 mm, Z 50 mm, X 8..10 mm: narrow
+    // enough that the calibration target's 500 um stripes lie over 30 columns apart, so the
+    // default zero columns 310..340 hold exactly one stripe over the whole Z range.
     static constexpr std::array<uint16_t, IDENTITY_COUNT> DEFAULT_IDENTITY = {455, 1,  12345, 0,
-                                                                              80,  50, 40,    60};
+                                                                              80,  50, 8,     10};
 
-    explicit TSensorSimulator(const TSensorTiming& timing = {});
+    explicit TSensorSimulator(const TSensorTiming& timing = {},
+                              std::shared_ptr<TSensorTableFlash> flash = nullptr);
     ~TSensorSimulator();
     TSensorSimulator(const TSensorSimulator&) = delete;
     TSensorSimulator& operator=(const TSensorSimulator&) = delete;
@@ -92,11 +103,13 @@ public:
     TSensorTiming Timing() const;
     void SetPaced(bool paced);
 
-    // Identity values in working, FLASH and default sets; the model's ranges follow them.
+    // Identity values in working, FLASH and default sets; the model's ranges follow them, and
+    // the working and stored tables become the factory table of that geometry.
     void SetIdentity(const std::array<uint16_t, IDENTITY_COUNT>& identity);
     void SetScene(const TScene& scene);
-    // Stage position in micrometres; while set, calibration frames show the calibration
-    // target (sim/CalibrationTarget.h) at the stage's height instead of the scene.
+    // Stage position in micrometres; while set and while the calibration target
+    // (sim/CalibrationTarget.h) stands where the camera sees it, profiles, camera frames and
+    // calibration frames show the target instead of the scene.
     void SetStagePositionSource(std::function<double()> source);
 
     void InjectFault(TSensorFault fault, TFaultMode mode = TFaultMode::NEXT_REPLY);
@@ -106,8 +119,13 @@ public:
 
     TSensorStore Store() const;
     void SetStore(const TSensorStore& store);
+    // The working table profiles go through (what the table transfer replaced), and the
+    // stored one (what the table save made permanent); 14-bit values as received.
     std::vector<uint16_t> TableMemory() const;
     std::vector<uint16_t> SavedTable() const;
+    std::shared_ptr<TSensorTableFlash> TableFlash() const { return flash; }
+    // The factory table of the current identity.
+    TSensorTable FactoryTable() const;
     uint8_t Address() const;   // the network address it answers
     uint32_t Baud() const;     // the bit rate it listens at
     uint32_t LinkBaud() const; // the bit rate the program set on the slave side
@@ -137,6 +155,8 @@ private:
     bool WritePaced(const uint8_t* bytes, size_t count);
     void ApplyDueRateChange();
     TSensorModel ModelLocked() const;
+    // The target's height while the camera sees it; asks the stage without holding the lock.
+    std::optional<double> VisibleTarget() const;
 
     TCRC crc;
     TPseudoTerminal pty;
@@ -149,8 +169,8 @@ private:
     TScene scene;
     std::function<double()> stage_position;
     std::vector<TArmedFault> faults;
-    std::vector<uint16_t> table;
-    std::vector<uint16_t> saved_table;
+    TSensorTable table;
+    std::shared_ptr<TSensorTableFlash> flash;
     uint8_t address = DEFAULT_ADDRESS;
     uint32_t baud = DEFAULT_BAUD;
     uint32_t pending_baud = 0;

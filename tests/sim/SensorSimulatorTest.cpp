@@ -81,8 +81,8 @@ TEST(SensorModel, LinePositionGrowsWithZAndXWidensOverTheRange) {
     }
     // The line bends across the columns: the edges stand lower than the centre.
     EXPECT_GT(model.LinePosition(0, 25), model.LinePosition(319.5, 25) + 20);
-    EXPECT_NEAR(model.ColumnX(639, 0) - model.ColumnX(0, 0), 40.0, 1e-9);
-    EXPECT_NEAR(model.ColumnX(639, 50) - model.ColumnX(0, 50), 60.0, 1e-9);
+    EXPECT_NEAR(model.ColumnX(639, 0) - model.ColumnX(0, 0), 8.0, 1e-9);
+    EXPECT_NEAR(model.ColumnX(639, 50) - model.ColumnX(0, 50), 10.0, 1e-9);
     EXPECT_NEAR(model.ColumnX(319.5, 10), 0.0, 1e-9);
 }
 
@@ -243,7 +243,7 @@ TEST_F(Simulated, ProfileShowsThePlaneAndTheStepInTheRanges) {
             ++shadowed;
             continue;
         }
-        const double z = raw_z * 50.0 / 4096, x = raw_x * 60.0 / 4096;
+        const double z = raw_z * 50.0 / 4096, x = raw_x * 10.0 / 4096;
         const double plane = scene.plane_z_mm + std::tan(scene.tilt_rad) * x;
         if (x > scene.step_from_mm + 0.1 && x < scene.step_to_mm - 0.1) {
             EXPECT_NEAR(z, plane + scene.step_height_mm, 0.05) << x;
@@ -252,10 +252,10 @@ TEST_F(Simulated, ProfileShowsThePlaneAndTheStepInTheRanges) {
             EXPECT_NEAR(z, plane, 0.05) << x;
             ++on_plane;
         }
-        EXPECT_GE(x, -30.0);
-        EXPECT_LE(x, 30.0);
+        EXPECT_GE(x, -5.0);
+        EXPECT_LE(x, 5.0);
     }
-    EXPECT_GT(on_step, 100);
+    EXPECT_GT(on_step, 200);
     EXPECT_GT(on_plane, 600);
     EXPECT_GT(shadowed, 0); // beside the step's walls
     EXPECT_LT(shadowed, 40);
@@ -282,7 +282,9 @@ TEST_F(Simulated, ProfileScattersALittleInZFromShotToShot) {
     auto signed14 = [](uint16_t v) { return v & 0x2000 ? v - 0x4000 : v; };
     int moved = 0, largest = 0;
     for (unsigned i = 0; i < count; ++i) {
-        EXPECT_EQ(first[2 * i + 1], second[2 * i + 1]) << i; // X follows the camera column
+        // X follows the camera column; the table gives it at the measured height, so the
+        // scatter in Z moves it by a rounding at most.
+        EXPECT_LE(std::abs(signed14(first[2 * i + 1]) - signed14(second[2 * i + 1])), 1) << i;
         if (first[2 * i] == 0x2000)
             continue;
         const int d = std::abs(signed14(first[2 * i]) - signed14(second[2 * i]));
@@ -420,9 +422,9 @@ TEST_F(Simulated, CalibrationFrameIsOneLinePositionPerColumn) {
     }
     // The zero stripe sits in the middle of the frame.
     EXPECT_NE(values[1 + 320], 0);
-    stage_um = 200000; // the plate far beyond the camera's rows: no line anywhere
+    stage_um = 200000; // the plate far beyond the camera's rows: the scene again
     ASSERT_EQ(sensor.ReadCalibrData(values.data(), 1024, count), RESULT_OK);
-    EXPECT_EQ(std::count(values.begin() + 1, values.begin() + 641, 0), 640);
+    EXPECT_EQ(std::vector<uint16_t>(values.begin() + 1, values.begin() + 641), expected);
 }
 
 TEST(SensorModel, TrueZAndXOfAnImagePointInvertTheLine) {
@@ -506,7 +508,7 @@ TEST_F(Simulated, InjectedFaultsGiveTheirCodes) {
     EXPECT_EQ(sensor.ReadIdentity(identity), RESULT_OK);
     std::vector<uint16_t> table(3 * 4096, 7);
     EXPECT_EQ(sensor.TransmitTable(table.data(), 3 * 4096), RESULT_UNKNOWN_ERROR);
-    EXPECT_EQ(sim.TableMemory()[0], 0);
+    EXPECT_EQ(sim.TableMemory()[0], sim.FactoryTable().Cells()[0]); // the refused block changed nothing
     EXPECT_EQ(sensor.SaveTable(), RESULT_FLASH_ERROR);
     EXPECT_EQ(sensor.TransmitTable(table.data(), 3 * 4096), RESULT_OK);
     EXPECT_EQ(sensor.SaveTable(), RESULT_OK);

@@ -1,0 +1,151 @@
+// zq455 verify: the calibration check without a window. The stage carries the target through
+// the Z range again, the sensor measures it through its table, and the figures say how far
+// the measured Z and X are from what the stage and the target say.
+
+#include "Cli.h"
+
+#include "calibration/VerificationReport.h"
+#include "calibration/VerificationRun.h"
+#include "link/ResultCodes.h"
+#include "motor/Motorinterface.h"
+#include "sensor/ParameterMap.h"
+
+#include <charconv>
+
+namespace zq455::cli {
+namespace {
+
+constexpr const char* VERIFY_SYNOPSIS =
+    "verify [--positions K] [--profiles N] [--report FILE] [--begin UM] [--settle MS]\n"
+    "       [--max-linearity PCT] [--max-scale PCT] [--max-repeatability UM] [--max-pitch-error UM]\n"
+    "       [--motor-port PATH | --motor-usb DESCRIPTION]";
+constexpr uint32_t BEGIN_MIN_UM = 10;
+constexpr uint32_t BEGIN_MAX_UM = 360000;
+constexpr uint32_t SETTLE_MAX_MS = 60000;
+constexpr double TOLERANCE_MAX = 100000.0;
+// The exit status of a check that ran and failed.
+constexpr int EXIT_CHECK_FAILED = 1;
+
+// A non-negative decimal number with an optional fraction, a point whatever the locale.
+bool ParseAmount(const std::string& text, double& value) {
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
+    double parsed = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || parsed > TOLERANCE_MAX)
+        return false;
+    value = parsed;
+    return true;
+}
+
+int Verify(TCliSession& session, const std::vector<std::string>& args) {
+    TVerifySettings settings;
+    TMotorOpenSettings open;
+    std::string report;
+    for (size_t i = 0; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return session.Usage(VERIFY_SYNOPSIS);
+        const std::string& a = args[i];
+        const std::string& value = args[i + 1];
+        uint32_t number = 0;
+        bool ok = true;
+        if (a == "--positions") {
+            ok = ParseDecimal(value, VERIFY_MAX_POSITIONS, number) && number >= 2;
+            settings.positions = number;
+        } else if (a == "--profiles") {
+            ok = ParseDecimal(value, VERIFY_MAX_PROFILES, number) && number >= 1;
+            settings.profiles = number;
+        } else if (a == "--begin") {
+            ok = ParseDecimal(value, BEGIN_MAX_UM, number) && number >= BEGIN_MIN_UM;
+            settings.begin_um = static_cast<int32_t>(number);
+        } else if (a == "--settle") {
+            ok = ParseDecimal(value, SETTLE_MAX_MS, number);
+            settings.settle_ms = number;
+        } else if (a == "--max-linearity") {
+            ok = ParseAmount(value, settings.tolerances.z_linearity_pct);
+        } else if (a == "--max-scale") {
+            ok = ParseAmount(value, settings.tolerances.z_scale_pct);
+        } else if (a == "--max-repeatability") {
+            ok = ParseAmount(value, settings.tolerances.z_repeatability_um);
+        } else if (a == "--max-pitch-error") {
+            ok = ParseAmount(value, settings.tolerances.x_pitch_um);
+        } else if (a == "--report") {
+            report = value;
+        } else if (a == "--motor-port") {
+            open.port_kind = LINK_MODE_COM;
+            open.device_name = value;
+        } else if (a == "--motor-usb") {
+            open.port_kind = LINK_MODE_USB;
+            open.device_name = value;
+        } else {
+            ok = false;
+        }
+        if (!ok)
+            return session.Usage(VERIFY_SYNOPSIS);
+    }
+
+    if (uint32_t code = session.OpenSensor())
+        return session.Fail(code);
+    TZQ455Interface& sensor = session.Sensor();
+    uint16_t identity[IDENTITY_COUNT] = {};
+    if (uint32_t code = sensor.ReadIdentity(identity))
+        return session.Fail(code);
+    TMotorInterface motor;
+    if (uint32_t code = motor.Open(open)) {
+        session.Err() << "Motor driver: ";
+        return session.Fail(code);
+    }
+
+    const TVerifyOutcome outcome = RunVerification(
+        settings, identity[IDENTITY_RANGE_Z], identity[IDENTITY_RANGE_XEMR], motor,
+        [&sensor](uint16_t* values, uint32_t capacity, uint16_t& pairs) {
+            uint8_t result_status = 0;
+            return sensor.GetResult(result_status, pairs, values, capacity);
+        },
+        session.Environment().sleep);
+    if (outcome.sensor_result != 0) {
+        session.Err() << "Stopped at position " << outcome.completed + 1 << " of " << settings.positions
+                      << ": ";
+        return session.Fail(outcome.sensor_result);
+    }
+    if (outcome.motor_result != 0) {
+        session.Err() << "Motor driver: ";
+        return session.Fail(outcome.motor_result);
+    }
+    if (outcome.stage_stuck) {
+        session.Err() << "Motor driver: the stage did not come to rest; ";
+        return session.Fail(RESULT_READ_TIMEOUT);
+    }
+
+    for (const std::string& line : VerifyFigureLines(outcome.result))
+        session.Out() << line << "\n";
+    if (!report.empty()) {
+        TVerifyReportInfo info;
+        std::copy(std::begin(identity), std::end(identity), info.identity.begin());
+        info.date_time = NowText();
+        info.settings = settings;
+        const TCalibrResult written = WriteVerifyReport(report, info, outcome.result);
+        if (!written.Ok()) {
+            session.Err() << written.message << "\n";
+            return EXIT_CANT_CREATE;
+        }
+    }
+    return outcome.result.passed ? 0 : EXIT_CHECK_FAILED;
+}
+
+} // namespace
+
+TCliCommand VerifyCommand() {
+    return {"verify",
+            {"verify [--positions K] [--profiles N] [--report FILE] [--begin UM] [--settle MS]",
+             "       [--max-linearity PCT] [--max-scale PCT] [--max-repeatability UM]",
+             "       [--max-pitch-error UM] [--motor-port PATH | --motor-usb DESCRIPTION]",
+             "                              checks a calibration: the stage goes home, then to K",
+             "                              positions over the Z range (default 21, from \"Begin, um:\"",
+             "                              22000 as the run), N profiles at each (default 10); prints",
+             "                              the figures and \"Result: pass\" (exit 0) or \"Result: fail",
+             "                              (<figure>)\" (exit 1); FILE gets a JSON summary and a CSV"},
+            Verify};
+}
+
+} // namespace zq455::cli
