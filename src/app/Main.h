@@ -5,6 +5,7 @@
 // rules, and the error monitor that turns a failed sensor call into one message box.
 
 #include "DisplayText.h"
+#include "app/CalibrationCheck.h"
 #include "calibration/CalibrationSequencer.h"
 #include "calibration/CalibrationState.h"
 #include "motor/Motorinterface.h"
@@ -308,7 +309,8 @@ public:
     QPushButton* Button_Calibr_Rst_Pnt = nullptr;
     QPushButton* Button_TABLE_Trans = nullptr;
     QPushButton* Button_TABLE_Save = nullptr;
-    QLabel* Label_Calibr_Progress = nullptr; // "step k of 500" while a run goes
+    QLabel* Label_Calibr_Progress = nullptr;         // "step k of 500" while a run goes
+    TCalibrationCheck* Panel_Calibr_Check = nullptr; // "Check calibration" below the chart
     QCustomPlot* Chart_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
@@ -365,6 +367,7 @@ private:
     void BuildInterfacePages();
     void BuildCalibrationPanel();
     void ConnectCalibrationPage();
+    TCalibrationCheck::THost CalibrationCheckHost();
     // A refused edit, a file that failed: a box in the error monitor's style.
     void ShowCalibrationMessage(const std::string& text);
     void ShowCentres();

@@ -13,6 +13,7 @@
 #include "sensor/ParameterMap.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -97,6 +98,42 @@ void TForm_Main::ConnectCalibrationPage() {
     connect(CSpinEdit_Calibr_Ind_Step, &QSpinBox::valueChanged, this,
             [this] { CSpinEdit_Calibr_Ind_StepChange(); });
     connect(Timer_Motor, &QTimer::timeout, this, [this] { Timer_MotorTimer(); });
+
+    // The check sits under the chart, left of the motor panel.
+    Panel_Calibr_Check = new TCalibrationCheck(CalibrationCheckHost(), TabSheet_Calibration);
+    auto* page = static_cast<QBoxLayout*>(TabSheet_Calibration->layout());
+    page->removeWidget(Chart_Calibr_Oscilloscope);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(0);
+    left->addWidget(Chart_Calibr_Oscilloscope, 1);
+    left->addWidget(Panel_Calibr_Check);
+    page->insertLayout(0, left, 1);
+}
+
+TCalibrationCheck::THost TForm_Main::CalibrationCheckHost() {
+    TCalibrationCheck::THost host;
+    host.sensor = Sensor.get();
+    host.motor = Motor.get();
+    host.sensor_connected = [this] { return Button_Connect->text() == "Disconnect"; };
+    host.busy = [this] { return Timer_Motor->isActive(); };
+    host.identity = [this] {
+        std::array<uint16_t, IDENTITY_COUNT> identity{};
+        std::copy(std::begin(Device_Identity), std::end(Device_Identity), identity.begin());
+        return identity;
+    };
+    host.begin_um = [this] { return SpinEdit_Motor_Move_Start->value(); };
+    host.edits = [this] {
+        return std::vector<std::pair<std::string, std::string>>{
+            {"x_left", Edit_X_Left->text().toStdString()},
+            {"x_right", Edit_X_Right->text().toStdString()},
+            {"zero_left", Edit_ZERO_Left->text().toStdString()},
+            {"zero_right", Edit_ZERO_Right->text().toStdString()}};
+    };
+    host.data_directory = [this] { return CalibrDataDirectory(Start_Dir.toStdString()); };
+    host.sensor_failed = [this](uint32_t code) { Sensor_Result = code; };
+    host.set_sensor_busy = [this](bool busy) { Sensor_Busy = busy; };
+    host.show_progress = [this](QProgressDialog& dialog) { ShowProgress(dialog); };
+    return host;
 }
 
 void TForm_Main::ShowCalibrationMessage(const std::string& text) {

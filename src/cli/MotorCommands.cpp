@@ -102,8 +102,7 @@ TCliCommand MotorCommand() {
             {"motor [--motor-port PATH | --motor-usb DESCRIPTION] COMMAND",
              "                              the stage's motor driver (default --motor-usb \"" +
                  std::string(MOTOR_USB_DESCRIPTION) + "\", 230400 bit/s):",
-             "  status | status2            prints \"Status: 0x15\"",
-             "  init | forward N | backward N",
+             "  status | status2            prints \"Status: 0x15\"", "  init | forward N | backward N",
              "  wait [SECONDS]              polls status until bits 0 and 1 are clear, then status 2;",
              "                              gives up with exit status 75 after SECONDS (default 600)"},
             Motor};
@@ -113,31 +112,31 @@ std::vector<TSimulatedDevice> SimulatedSensorAndStage() {
     // The sensor's calibration frames follow the stage, so the sensor asks the stage for its
     // position; the stage is started second and handed over through this slot.
     auto stage_slot = std::make_shared<std::weak_ptr<TStageSimulator>>();
-    TSimulatedDevice sensor{"sensor", [stage_slot](const TSimulateOptions& options,
-                                                   std::string& path) -> std::shared_ptr<void> {
-                                TSensorTiming timing;
-                                timing.paced = options.paced;
-                                auto sim = std::make_shared<TSensorSimulator>(timing);
-                                if (!sim->IsValid())
-                                    return nullptr;
-                                sim->SetStagePositionSource([stage_slot] {
-                                    auto stage = stage_slot->lock();
-                                    return stage ? stage->PositionUm() : 0.0;
-                                });
-                                path = sim->SlavePath();
-                                return sim;
-                            }};
-    TSimulatedDevice stage{"motor", [stage_slot](const TSimulateOptions& options,
-                                                 std::string& path) -> std::shared_ptr<void> {
-                               TStageSettings settings;
-                               settings.fast = !options.paced;
-                               auto sim = std::make_shared<TStageSimulator>(settings);
-                               if (!sim->IsValid())
-                                   return nullptr;
-                               *stage_slot = sim;
-                               path = sim->SlavePath();
-                               return sim;
-                           }};
+    TSimulatedDevice sensor{
+        "sensor", [stage_slot](const TSimulateOptions& options, std::string& path) -> std::shared_ptr<void> {
+            TSensorTiming timing;
+            timing.paced = options.paced;
+            auto sim = std::make_shared<TSensorSimulator>(timing);
+            if (!sim->IsValid())
+                return nullptr;
+            sim->SetStagePositionSource([stage_slot] {
+                auto stage = stage_slot->lock();
+                return stage ? stage->PositionUm() : 0.0;
+            });
+            path = sim->SlavePath();
+            return sim;
+        }};
+    TSimulatedDevice stage{
+        "motor", [stage_slot](const TSimulateOptions& options, std::string& path) -> std::shared_ptr<void> {
+            TStageSettings settings;
+            settings.fast = !options.paced;
+            auto sim = std::make_shared<TStageSimulator>(settings);
+            if (!sim->IsValid())
+                return nullptr;
+            *stage_slot = sim;
+            path = sim->SlavePath();
+            return sim;
+        }};
     return {sensor, stage};
 }
 

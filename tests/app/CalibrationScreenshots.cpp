@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QProgressBar>
@@ -64,8 +65,7 @@ int main(int argc, char* argv[]) {
     std::printf("run of 500 steps against the paced devices: %lld ms\n",
                 static_cast<long long>(clock.elapsed()));
     Shot(dir, "calibration_done", &window);
-    window.Edit_ZERO_Left->setText("318");
-    window.Edit_ZERO_Right->setText("322");
+    // The program's own edits fit the virtual sensor: nothing to change before Calculate.
     window.Button_Calibr_Calculate->click();
     Shot(dir, "calibration_centres", &window);
     window.CSpinEdit_Calibr_Ind_Step->setValue(250);
@@ -75,8 +75,9 @@ int main(int argc, char* argv[]) {
         dialog.show();
         auto* bar = dialog.findChild<QProgressBar*>();
         const int shot_at = dialog.maximum() / 2;
-        const char* name =
-            dialog.objectName() == "ProgressDialog_Table_Trans" ? "calibration_transfer" : "calibration_save";
+        const char* name = dialog.objectName() == "ProgressDialog_Table_Trans" ? "calibration_transfer"
+                           : dialog.objectName() == "ProgressDialog_Check"     ? "calibration_checking"
+                                                                               : "calibration_save";
         QObject::connect(bar, &QProgressBar::valueChanged, [&window, &dir, shot_at, name](int value) {
             if (value == shot_at)
                 Shot(dir, name, &window);
@@ -90,6 +91,15 @@ int main(int argc, char* argv[]) {
     window.Sensor->Sleep = [pause](uint32_t ms) { pause(ms / 10); };
     window.Button_TABLE_Save->click();
     std::printf("table save: result %u\n", window.Sensor_Result);
+
+    // The check: the stage goes home and carries the target through the range again.
+    clock.restart();
+    window.Panel_Calibr_Check->Button_Calibr_Check->click();
+    std::printf("calibration check of %d positions: %lld ms, %s\n",
+                window.Panel_Calibr_Check->SpinEdit_Check_Positions->value(),
+                static_cast<long long>(clock.elapsed()),
+                qPrintable(window.Panel_Calibr_Check->Label_Check_Verdict->text()));
+    Shot(dir, "calibration_check", &window);
     window.close();
     return 0;
 }

@@ -1,0 +1,281 @@
+#include "CalibrationCheck.h"
+
+#include "Main.h"
+#include "calibration/VerificationReport.h"
+#include "link/ResultCodes.h"
+#include "motor/Motorinterface.h"
+#include "sensor/ParameterMap.h"
+#include "sensor/Zq455interface.h"
+
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+namespace zq455 {
+namespace {
+
+// The settling pause is cut into ticks so the progress dialog stays alive and Cancel works.
+constexpr uint32_t PAUSE_TICK_MS = 50;
+const QColor PASS_COLOUR(0, 128, 0);
+const QColor FAIL_COLOUR(200, 0, 0);
+
+QDoubleSpinBox* MakeAmount(QWidget* parent, const char* name, double max, double value, int decimals) {
+    auto* spin = new QDoubleSpinBox(parent);
+    spin->setObjectName(name);
+    spin->setRange(0.0, max);
+    spin->setDecimals(decimals);
+    spin->setValue(value);
+    spin->setFixedWidth(64);
+    return spin;
+}
+
+QSpinBox* MakeCount(QWidget* parent, const char* name, int min, int max, int value) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(name);
+    spin->setRange(min, max);
+    spin->setValue(value);
+    spin->setFixedWidth(64);
+    return spin;
+}
+
+QString ProgressText(unsigned done, unsigned total) {
+    return QString("Checking the calibration: position %1 of %2").arg(std::min(done + 1, total)).arg(total);
+}
+
+} // namespace
+
+TCalibrationCheck::TCalibrationCheck(THost host_value, QWidget* parent)
+    : QWidget(parent), host(std::move(host_value)) {
+    setObjectName("Panel_Calibr_Check");
+    const TVerifySettings defaults;
+    Button_Calibr_Check = new QPushButton("Check calibration", this);
+    Button_Calibr_Check->setObjectName("Button_Calibr_Check");
+    SpinEdit_Check_Positions =
+        MakeCount(this, "SpinEdit_Check_Positions", 2, VERIFY_MAX_POSITIONS, int(defaults.positions));
+    SpinEdit_Check_Profiles =
+        MakeCount(this, "SpinEdit_Check_Profiles", 1, VERIFY_MAX_PROFILES, int(defaults.profiles));
+    Edit_Check_Pitch = MakeAmount(this, "Edit_Check_Pitch", 100000, defaults.pitch_um, 1);
+    const TVerifyTolerances& t = defaults.tolerances;
+    Edit_Check_Linearity = MakeAmount(this, "Edit_Check_Linearity", 100, t.z_linearity_pct, 3);
+    Edit_Check_Scale = MakeAmount(this, "Edit_Check_Scale", 100, t.z_scale_pct, 2);
+    Edit_Check_Repeatability = MakeAmount(this, "Edit_Check_Repeatability", 100000, t.z_repeatability_um, 1);
+    Edit_Check_Pitch_Error = MakeAmount(this, "Edit_Check_Pitch_Error", 100000, t.x_pitch_um, 1);
+
+    auto* settings = new QGridLayout;
+    settings->setContentsMargins(0, 0, 0, 0);
+    settings->setHorizontalSpacing(4);
+    settings->setVerticalSpacing(2);
+    struct TRow {
+        const char* caption;
+        QWidget* edit;
+        const char* tip;
+    };
+    const TRow rows[] = {
+        {"Positions:", SpinEdit_Check_Positions, "Stage positions spread over the Z range"},
+        {"Profiles:", SpinEdit_Check_Profiles, "Profiles taken at each position"},
+        {"Pitch, um:", Edit_Check_Pitch, "Distance of the target's stripes in X"},
+        {"Lin., %:", Edit_Check_Linearity, "Largest Z linearity accepted, in % of the Z range"},
+        {"Scale, %:", Edit_Check_Scale, "Largest Z scale error accepted"},
+        {"Repeat., um:", Edit_Check_Repeatability, "Largest Z repeatability accepted"},
+        {"Pitch err., um:", Edit_Check_Pitch_Error, "Largest deviation of a stripe spacing from the pitch"},
+    };
+    int row = 0;
+    for (const auto& [caption, edit, tip] : rows) {
+        auto* label = new QLabel(caption, this);
+        label->setBuddy(edit);
+        label->setToolTip(tip);
+        edit->setToolTip(tip);
+        settings->addWidget(label, row, 0);
+        settings->addWidget(edit, row, 1);
+        ++row;
+    }
+    settings->addWidget(Button_Calibr_Check, row, 0, 1, 2);
+
+    Label_Check_Figures = new QLabel(this);
+    Label_Check_Figures->setObjectName("Label_Check_Figures");
+    Label_Check_Figures->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label_Check_Figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Label_Check_Figures->setFixedWidth(190);
+    Label_Check_Figures->setWordWrap(true);
+    Label_Check_Verdict = new QLabel(this);
+    Label_Check_Verdict->setObjectName("Label_Check_Verdict");
+    QFont bold = Label_Check_Verdict->font();
+    bold.setBold(true);
+    Label_Check_Verdict->setFont(bold);
+    Label_Check_Verdict->setWordWrap(true);
+    auto* figures = new QVBoxLayout;
+    figures->setContentsMargins(0, 0, 0, 0);
+    figures->addWidget(Label_Check_Verdict);
+    figures->addWidget(Label_Check_Figures, 1);
+
+    Chart_Check_Residual = new QCustomPlot(this);
+    Chart_Check_Residual->setObjectName("Chart_Check_Residual");
+    Chart_Check_Residual->xAxis->setLabel("Stage, mm");
+    Chart_Check_Residual->yAxis->setLabel("Z residual, um");
+    Chart_Check_Residual->xAxis->setLabelFont(WindowFont());
+    Chart_Check_Residual->yAxis->setLabelFont(WindowFont());
+    Chart_Check_Residual->xAxis->setTickLabelFont(WindowFont());
+    Chart_Check_Residual->yAxis->setTickLabelFont(WindowFont());
+    Series_Check_Residual = Chart_Check_Residual->addGraph();
+    Series_Check_Residual->setObjectName("Series_Check_Residual");
+    Series_Check_Residual->setPen(QPen(QColor(0, 0, 200), 1));
+    Series_Check_Residual->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 5));
+    Chart_Check_Residual->setMinimumWidth(120);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addLayout(settings);
+    layout->addLayout(figures);
+    layout->addWidget(Chart_Check_Residual, 1);
+    setFixedHeight(190);
+
+    connect(Button_Calibr_Check, &QPushButton::clicked, this, [this] { Button_Calibr_CheckClick(); });
+}
+
+TVerifySettings TCalibrationCheck::ReadSettings() const {
+    TVerifySettings s;
+    s.positions = static_cast<unsigned>(SpinEdit_Check_Positions->value());
+    s.profiles = static_cast<unsigned>(SpinEdit_Check_Profiles->value());
+    s.pitch_um = Edit_Check_Pitch->value();
+    s.begin_um = host.begin_um();
+    s.tolerances.z_linearity_pct = Edit_Check_Linearity->value();
+    s.tolerances.z_scale_pct = Edit_Check_Scale->value();
+    s.tolerances.z_repeatability_um = Edit_Check_Repeatability->value();
+    s.tolerances.x_pitch_um = Edit_Check_Pitch_Error->value();
+    return s;
+}
+
+void TCalibrationCheck::ShowStopped(const QString& text) {
+    Label_Check_Verdict->setStyleSheet(QString("color: %1").arg(FAIL_COLOUR.name()));
+    Label_Check_Verdict->setText(text);
+}
+
+void TCalibrationCheck::ShowResult(const TVerifyResult& result) {
+    QStringList lines;
+    for (const std::string& line : VerifyFigureLines(result))
+        lines << QString::fromStdString(line);
+    const QString verdict = lines.takeLast();
+    Label_Check_Figures->setText(lines.join("\n"));
+    Label_Check_Verdict->setStyleSheet(
+        QString("color: %1").arg((result.passed ? PASS_COLOUR : FAIL_COLOUR).name()));
+    Label_Check_Verdict->setText(verdict);
+
+    QVector<double> x, y;
+    for (const TVerifyPosition& p : result.positions)
+        if (p.profiles > 0) {
+            x << p.stage_mm;
+            y << p.residual_um;
+        }
+    Series_Check_Residual->setData(x, y);
+    Chart_Check_Residual->rescaleAxes();
+    // Keep a little room around the points, and never less than a few micrometres.
+    const QCPRange r = Chart_Check_Residual->yAxis->range();
+    const double half = std::max(5.0, std::max(std::abs(r.lower), std::abs(r.upper)) * 1.2);
+    Chart_Check_Residual->yAxis->setRange(-half, half);
+    Chart_Check_Residual->replot();
+}
+
+void TCalibrationCheck::Button_Calibr_CheckClick() {
+    if (!host.sensor_connected() || !host.motor->IsOpen()) {
+        ShowStopped("Connect the sensor and the motor driver first.");
+        return;
+    }
+    if (host.busy()) {
+        ShowStopped("The stage is moving: wait for the run or the move to end.");
+        return;
+    }
+    const TVerifySettings settings = ReadSettings();
+    const std::array<uint16_t, 8> identity = host.identity();
+
+    QProgressDialog dialog(ProgressText(0, settings.positions), "Cancel", 0, int(settings.positions),
+                           window());
+    dialog.setObjectName("ProgressDialog_Check");
+    dialog.setWindowTitle(APPLICATION_TITLE);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+    host.show_progress(dialog);
+    QApplication::processEvents();
+
+    auto progress = [&dialog, &settings](unsigned done, unsigned total) {
+        if (dialog.value() != int(done)) {
+            dialog.setValue(int(done));
+            dialog.setLabelText(ProgressText(done, total));
+        }
+        QApplication::processEvents();
+        (void)settings;
+        return !dialog.wasCanceled();
+    };
+    auto pause = [this](uint32_t ms) {
+        for (uint32_t slept = 0; slept < ms;) {
+            const uint32_t tick = std::min(PAUSE_TICK_MS, ms - slept);
+            host.sleep(tick);
+            slept += tick;
+            QApplication::processEvents();
+        }
+        if (ms == 0)
+            QApplication::processEvents();
+    };
+    TZQ455Interface* sensor = host.sensor;
+    host.set_sensor_busy(true);
+    last = RunVerification(
+        settings, identity[IDENTITY_RANGE_Z], identity[IDENTITY_RANGE_XEMR], *host.motor,
+        [sensor](uint16_t* values, uint32_t capacity, uint16_t& pairs) {
+            uint8_t result_status = 0;
+            return sensor->GetResult(result_status, pairs, values, capacity);
+        },
+        pause, progress);
+    host.set_sensor_busy(false);
+    dialog.close();
+    last_report.clear();
+
+    if (last.sensor_result != 0) {
+        ShowStopped(
+            QString("Check stopped at position %1 of %2.").arg(last.completed + 1).arg(settings.positions));
+        host.sensor_failed(last.sensor_result);
+        return;
+    }
+    if (last.motor_result != 0) {
+        ShowStopped(QString("Check stopped: motor driver: %1").arg(ResultMessage(last.motor_result)));
+        return;
+    }
+    if (last.stage_stuck) {
+        ShowStopped("Check stopped: the stage did not come to rest.");
+        return;
+    }
+    if (last.cancelled) {
+        ShowStopped(QString("Check cancelled after %1 of %2 positions; nothing was judged.")
+                        .arg(last.completed)
+                        .arg(settings.positions));
+        return;
+    }
+    ShowResult(last.result);
+
+    TVerifyReportInfo info;
+    info.identity = identity;
+    info.date_time = NowText();
+    info.settings = settings;
+    info.edits = host.edits();
+    const std::string path = host.data_directory() + "/" + VerifyReportName(info.date_time);
+    const TCalibrResult written = WriteVerifyReport(path, info, last.result);
+    QString figures = Label_Check_Figures->text();
+    if (written.Ok()) {
+        last_report = path;
+        figures += "\nReport: DataFiles/" + QString::fromStdString(VerifyReportName(info.date_time));
+        Label_Check_Figures->setToolTip(QString::fromStdString(path));
+    } else {
+        figures += "\nReport not written: " + QString::fromStdString(written.message);
+    }
+    Label_Check_Figures->setText(figures);
+}
+
+} // namespace zq455

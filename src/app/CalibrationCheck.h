@@ -1,0 +1,79 @@
+#pragma once
+// "Check calibration" on the CALIBRATION page: the verification run with its settings and
+// tolerances, a progress dialog with Cancel, the figures and the verdict, a chart of the Z
+// residual against the stage position, and the report written into DataFiles. The run
+// itself is src/calibration/VerificationRun; this panel reads its controls, drives it and
+// shows what it gives.
+
+#include "calibration/VerificationRun.h"
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QCustomPlot;
+class QDialog;
+class QDoubleSpinBox;
+class QLabel;
+class QProgressDialog;
+class QPushButton;
+class QSpinBox;
+class QCPGraph;
+
+namespace zq455 {
+
+class TZQ455Interface;
+class TMotorInterface;
+
+class TCalibrationCheck : public QWidget {
+public:
+    // What the panel needs of the window: the devices, their state and its shared values.
+    struct THost {
+        TZQ455Interface* sensor = nullptr;
+        TMotorInterface* motor = nullptr;
+        std::function<bool()> sensor_connected;
+        std::function<bool()> busy;                        // a calibration run or move under way
+        std::function<std::array<uint16_t, 8>()> identity; // Device_Identity
+        std::function<int32_t()> begin_um;                 // "Begin, um:"
+        std::function<std::vector<std::pair<std::string, std::string>>()> edits; // XL, XR, ZL, ZR
+        std::function<std::string()> data_directory; // DataFiles under Start_Dir, made on demand
+        std::function<void(uint32_t)> sensor_failed; // hands a code to the error monitor
+        std::function<void(bool)> set_sensor_busy;   // the motor timer waits while set
+        std::function<void(QProgressDialog&)> show_progress;
+        TSleepFunction sleep = SleepMilliseconds; // the settling pause; tests shorten it
+    };
+
+    TCalibrationCheck(THost host, QWidget* parent);
+
+    void Button_Calibr_CheckClick();
+
+    QPushButton* Button_Calibr_Check = nullptr;
+    QSpinBox* SpinEdit_Check_Positions = nullptr;
+    QSpinBox* SpinEdit_Check_Profiles = nullptr;
+    QDoubleSpinBox* Edit_Check_Pitch = nullptr;
+    QDoubleSpinBox* Edit_Check_Linearity = nullptr;
+    QDoubleSpinBox* Edit_Check_Scale = nullptr;
+    QDoubleSpinBox* Edit_Check_Repeatability = nullptr;
+    QDoubleSpinBox* Edit_Check_Pitch_Error = nullptr;
+    QLabel* Label_Check_Figures = nullptr;
+    QLabel* Label_Check_Verdict = nullptr;
+    QCustomPlot* Chart_Check_Residual = nullptr;
+    QCPGraph* Series_Check_Residual = nullptr;
+
+    // The last finished check and where its report went (empty when it could not be written).
+    const TVerifyOutcome& LastOutcome() const { return last; }
+    const std::string& LastReport() const { return last_report; }
+
+private:
+    TVerifySettings ReadSettings() const;
+    void ShowResult(const TVerifyResult& result);
+    void ShowStopped(const QString& text);
+
+    THost host;
+    TVerifyOutcome last;
+    std::string last_report;
+};
+
+} // namespace zq455
