@@ -162,10 +162,11 @@ void BM_CollectReplotMillionPoints(benchmark::State& state) {
     auto window = MakeWindow();
     TPointCloudPlottable* series = window->Series_Result_Oscilloscope;
     TSensorModel model;
+    const TSensorTable table = TSensorTable::Factory(model);
     std::vector<uint16_t> values;
     std::vector<TPointCloudPlottable::TPoint> points;
     for (uint32_t shot = 0; series->PointCount() < 1000000; ++shot) {
-        model.Profile(PAIRS, values, shot);
+        model.Profile(PAIRS, values, shot, table);
         TProfileControls controls;
         controls.range_z = 50;
         controls.range_xemr = 10;

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -218,7 +219,7 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
     auto pause = [this](uint32_t ms) {
         for (uint32_t slept = 0; slept < ms;) {
             const uint32_t tick = std::min(PAUSE_TICK_MS, ms - slept);
-            host.sleep(tick);
+            Sleep(tick);
             slept += tick;
             QApplication::processEvents();
         }
@@ -265,12 +266,18 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
     info.date_time = NowText();
     info.settings = settings;
     info.edits = host.edits();
-    const std::string path = host.data_directory() + "/" + VerifyReportName(info.date_time);
+    // Two checks within a second keep both reports.
+    const std::string folder = host.data_directory() + "/";
+    const std::string base = VerifyReportName(info.date_time);
+    std::string name = base;
+    for (int n = 2; QFileInfo::exists(QString::fromStdString(folder + name)); ++n)
+        name = base.substr(0, base.size() - 5) + "-" + std::to_string(n) + ".json";
+    const std::string path = folder + name;
     const TCalibrResult written = WriteVerifyReport(path, info, last.result);
     QString figures = Label_Check_Figures->text();
     if (written.Ok()) {
         last_report = path;
-        figures += "\nReport: DataFiles/" + QString::fromStdString(VerifyReportName(info.date_time));
+        figures += "\nReport: DataFiles/" + QString::fromStdString(name);
         Label_Check_Figures->setToolTip(QString::fromStdString(path));
     } else {
         figures += "\nReport not written: " + QString::fromStdString(written.message);

@@ -49,6 +49,9 @@ public:
 
     void Button_Calibr_CheckClick();
 
+    // The settling pause and the polls go through here; tests shorten them.
+    TSleepFunction Sleep = SleepMilliseconds;
+
     QPushButton* Button_Calibr_Check = nullptr;
     QSpinBox* SpinEdit_Check_Positions = nullptr;
     QSpinBox* SpinEdit_Check_Profiles = nullptr;

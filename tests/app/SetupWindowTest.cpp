@@ -60,8 +60,8 @@ TEST_F(SetupWindow, ConnectShowsIdentityParametersAngleRateAndScalesTheChart) {
     EXPECT_EQ(window->Label_Ranges_Serial_Value->text(), "65538");
     EXPECT_EQ(window->Label_Ranges_Base_Value->text(), "80 mm");
     EXPECT_EQ(window->Label_Ranges_RangeZ_Value->text(), "50 mm");
-    EXPECT_EQ(window->Label_Ranges_RangeXs_Value->text(), "40 mm");
-    EXPECT_EQ(window->Label_Ranges_RangeXe_Value->text(), "60 mm");
+    EXPECT_EQ(window->Label_Ranges_RangeXs_Value->text(), "8 mm");
+    EXPECT_EQ(window->Label_Ranges_RangeXe_Value->text(), "10 mm");
     EXPECT_EQ(window->Panel_Angle->text(), QString("Angle = 12.300") + QChar(0xB0));
     EXPECT_EQ(window->Panel_Freq->text(), "Freq.:193 fps");
     EXPECT_EQ(window->Video_ROI, (TRoi{0, 0, 640, 256}));

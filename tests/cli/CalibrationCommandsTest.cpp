@@ -11,9 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <unistd.h>
 
 using namespace zq455;
 using namespace zq455::cli;
@@ -146,4 +150,71 @@ TEST_F(CalibrationCommands, CalibrateRunsTheCaptureHeadlessAndSavesTheData) {
     EXPECT_FALSE(std::ifstream(failed).good());
     EXPECT_EQ(Run({"calibrate", "--begin", "5", "--dtf", failed}), EXIT_USAGE);
     EXPECT_EQ(Run({"calibrate", "--dtf", failed}), EXIT_USAGE);
+}
+
+TEST_F(CalibrationCommands, VerifyPrintsTheFiguresAndExitsOnTheVerdict) {
+    TStageSettings settings;
+    settings.fast = true;
+    TStageSimulator stage(settings);
+    TSensorTiming timing;
+    timing.paced = false;
+    TSensorSimulator sensor(timing);
+    sensor.SetStagePositionSource([&] { return stage.PositionUm(); });
+    const std::string report = dir + "cli_verify_" + std::to_string(getpid()) + ".json";
+    const std::string csv = dir + "cli_verify_" + std::to_string(getpid()) + ".csv";
+    const std::vector<std::string> command = {
+        "--port", sensor.SlavePath(), "verify",         "--profiles", "3", "--report",
+        report,   "--motor-port",     stage.SlavePath()};
+
+    // The factory table: every figure within its tolerance.
+    ASSERT_EQ(Run(command), 0) << err.str();
+    std::vector<std::string> lines;
+    std::istringstream text(out.str());
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 7u) << out.str();
+    const char* heads[] = {"Z linearity: ",   "Z scale error: ", "Z repeatability: ", "Flatness: ",
+                           "X pitch error: ", "X scale error: ", "Result: pass"};
+    for (size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(lines[i].rfind(heads[i], 0), 0u) << lines[i];
+    EXPECT_NE(lines[0].find(" um ("), std::string::npos);
+    std::ifstream summary(report);
+    EXPECT_TRUE(summary.good());
+    std::ifstream rows(csv);
+    EXPECT_EQ(std::count(std::istreambuf_iterator<char>(rows), std::istreambuf_iterator<char>(), '\n'), 22);
+
+    // A table whose Z is 2 % too large: exit 1, naming the figure.
+    std::vector<uint16_t> table = sensor.FactoryTable().Cells();
+    for (size_t i = 0; i < table.size() / 2; ++i) {
+        const int v = table[i] & 0x2000 ? int(table[i]) - 0x4000 : int(table[i]);
+        table[i] = static_cast<uint16_t>(std::lround(v * 1.02)) & 0x3FFF;
+    }
+    const std::string table_file = dir + "cli_verify_table_" + std::to_string(getpid()) + ".bin";
+    {
+        std::ofstream f(table_file, std::ios::binary);
+        for (uint16_t v : table) {
+            const char bytes[2] = {char(v & 0xFF), char(v >> 8)};
+            f.write(bytes, 2);
+        }
+    }
+    ASSERT_EQ(Run({"--port", sensor.SlavePath(), "table", "send", table_file}), 0) << err.str();
+    EXPECT_EQ(Run(command), 1);
+    EXPECT_NE(out.str().find("Z scale error: 2."), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Result: fail (Z scale error)\n"), std::string::npos) << out.str();
+    // A looser tolerance lets the same table pass.
+    std::vector<std::string> loose = command;
+    loose.insert(loose.end(), {"--max-scale", "2.5"});
+    EXPECT_EQ(Run(loose), 0) << out.str();
+
+    // Usage errors, and devices that are not there.
+    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "verify", "--positions", "1"}), EXIT_USAGE);
+    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "verify", "--max-scale", "1,5"}), EXIT_USAGE);
+    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "verify", "--profiles"}), EXIT_USAGE);
+    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "verify", "--motor-port", dir + "no-such-tty"}), 2);
+    EXPECT_EQ(err.str().rfind("Motor driver: Port not openned.", 0), 0u) << err.str();
+    sensor.InjectFault(TSensorFault::NO_REPLY, TFaultMode::EVERY_REPLY);
+    EXPECT_EQ(Run(command), 3);
+    std::remove(report.c_str());
+    std::remove(csv.c_str());
+    std::remove(table_file.c_str());
 }
