@@ -84,8 +84,8 @@ TEST_F(SetupWindow, ConnectShowsIdentityParametersAngleRateAndScalesTheChart) {
 
     EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->yAxis->range().lower, 0.0);
     EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->yAxis->range().upper, 52.5);
-    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->xAxis->range().lower, -31.5);
-    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->xAxis->range().upper, 31.5);
+    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->xAxis->range().lower, -5.25);
+    EXPECT_DOUBLE_EQ(window->Chart_Result_Oscilloscope->xAxis->range().upper, 5.25);
     EXPECT_FALSE(window->ComboBox_Connect_Baud->isEnabled());
     EXPECT_FALSE(window->ComboBox_Connect_NetAddress->isEnabled());
     EXPECT_TRUE(window->Button_Get_Result->isEnabled());

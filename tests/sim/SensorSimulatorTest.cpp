@@ -543,3 +543,84 @@ TEST(SimulatorPacing, RepliesTakeTheirWireTime) {
     const double elapsed_ms = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
     EXPECT_GE(elapsed_ms, 29.0);
 }
+
+TEST(SensorTable, LooksUpBetweenRowsAndColumnsAndDropsPointsWithoutValues) {
+    // Z = 3 x row + column, X = -(row + 2 x column): the interpolation of a plane is exact.
+    std::vector<uint16_t> cells(TSensorTable::VALUES);
+    for (unsigned r = 0; r < 512; ++r)
+        for (unsigned c = 0; c < 640; ++c) {
+            cells[r * 640 + c] = static_cast<uint16_t>(3 * r + c);
+            cells[(512 + r) * 640 + c] = static_cast<uint16_t>(-int(r + 2 * c) & 0x3FFF);
+        }
+    TSensorTable table(cells);
+    int32_t z = 0, x = 0;
+    ASSERT_TRUE(table.Lookup(100.5, 255.0, z, x)); // row 25.5
+    EXPECT_EQ(z, std::lround(3 * 25.5 + 100.5));
+    EXPECT_EQ(x, -std::lround(25.5 + 2 * 100.5));
+    ASSERT_TRUE(table.Lookup(0, 0, z, x));
+    EXPECT_EQ(z, 0);
+    // Beyond the last sampled slot and the last column: the edge's values.
+    ASSERT_TRUE(table.Lookup(700, 5119, z, x));
+    EXPECT_EQ(z, 3 * 511 + 639);
+    EXPECT_FALSE(table.Lookup(10, -1, z, x));
+    EXPECT_FALSE(table.Lookup(std::nan(""), 10, z, x));
+
+    // One empty cell among the four around a point makes it missing; a point on a whole
+    // column and slot needs only its own cell.
+    table.Cells()[(512 + 26) * 640 + 101] = TSensorTable::EMPTY;
+    EXPECT_FALSE(table.Lookup(100.5, 255.0, z, x));
+    EXPECT_TRUE(table.Lookup(100.0, 250.0, z, x));
+    EXPECT_FALSE(table.Lookup(101.0, 260.0, z, x));
+    table.Cells()[5 * 640 + 7] = 0x3FFF & 0xE000; // EMPTY_CELL as the transfer delivers it
+    EXPECT_FALSE(table.Lookup(7.0, 50.0, z, x));
+}
+
+TEST_F(Simulated, TheTargetReplacesTheSceneWhileTheCameraSeesIt) {
+    std::vector<uint16_t> values(4096);
+    uint8_t result_status = 0;
+    uint16_t count = 0;
+    double stage_um = TCalibrationTarget::STAGE_REFERENCE_UM + 12500; // the plate at 12.5 mm
+    sim.SetStagePositionSource([&] { return stage_um; });
+    ASSERT_EQ(sensor.GetResult(result_status, count, values.data(), 4096), RESULT_OK);
+    auto signed14 = [](uint16_t v) { return v & 0x2000 ? v - 0x4000 : v; };
+    // Points on the stripes only, at the plate's height, with gaps between the stripes.
+    int on = 0, gaps = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        if (values[2 * i] == 0x2000) {
+            gaps += i > 0 && values[2 * i - 2] != 0x2000;
+            continue;
+        }
+        ++on;
+        EXPECT_NEAR(signed14(values[2 * i]) * 50.0 / 4096, 12.5, 0.05) << i;
+        EXPECT_TRUE(TCalibrationTarget::OnStripe(signed14(values[2 * i + 1]) * 10.0 / 4096 + 0.01) ||
+                    TCalibrationTarget::OnStripe(signed14(values[2 * i + 1]) * 10.0 / 4096 - 0.01))
+            << i;
+    }
+    EXPECT_GT(on, 400);
+    EXPECT_LT(on, 650);
+    EXPECT_GT(gaps, 15); // one a stripe, about 18 of them
+
+    // The camera frame shows the line on the stripes only.
+    std::vector<uint8_t> pixels(VIDEO_FRAME_CAPACITY);
+    uint16_t rows = 0, width = 0, top = 0, left = 0;
+    ASSERT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left), RESULT_OK);
+    TSensorModel model;
+    model.SetGeometry({80, 50, 8, 10});
+    auto brightest = [&](unsigned c) {
+        int level = 0;
+        for (unsigned r = 0; r < 512; ++r)
+            level = std::max<int>(level, pixels[r * 640 + c]);
+        return level;
+    };
+    EXPECT_GT(brightest(320), 80);  // the zero stripe
+    EXPECT_LT(brightest(303), 20);  // the gap beside it
+    EXPECT_LT(model.ColumnX(303, 12.5), -0.125);
+
+    // Out of the camera's view again: the scene.
+    stage_um = 0;
+    ASSERT_EQ(sensor.GetResult(result_status, count, values.data(), 4096), RESULT_OK);
+    int scene_points = 0;
+    for (unsigned i = 0; i < count; ++i)
+        scene_points += values[2 * i] != 0x2000;
+    EXPECT_GT(scene_points, 950);
+}
