@@ -129,6 +129,7 @@ TCalibrationCheck::TCalibrationCheck(THost host_value, QWidget* parent)
     Series_Check_Residual->setPen(QPen(QColor(0, 0, 200), 1));
     Series_Check_Residual->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 5));
     Chart_Check_Residual->setMinimumWidth(120);
+    Chart_Check_Residual->xAxis->ticker()->setTickCount(3);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -197,13 +198,7 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
 
     QProgressDialog dialog(ProgressText(0, settings.positions), "Cancel", 0, int(settings.positions),
                            window());
-    dialog.setObjectName("ProgressDialog_Check");
-    dialog.setWindowTitle(APPLICATION_TITLE);
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    dialog.setValue(0);
+    PrepareProgressDialog(dialog, "ProgressDialog_Check");
     host.show_progress(dialog);
     QApplication::processEvents();
 

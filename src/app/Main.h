@@ -89,6 +89,10 @@ public:
 // The window's font: an 8-point sans serif at 11 pixels, from the faces a Linux desktop has.
 QFont WindowFont();
 
+// Sets up one of the long operations' progress dialogs: named, window-modal, shown at once,
+// never closed or reset by reaching its maximum.
+void PrepareProgressDialog(QProgressDialog& dialog, const char* name);
+
 struct TMainOptions {
     bool service = false; // show the FACTORY and CALIBRATION tabs
 };

@@ -46,18 +46,6 @@ QString SaveCountdownText(uint32_t remaining_ms) {
     return QString("Storing the table in FLASH: %1 s left").arg((remaining_ms + 999) / 1000);
 }
 
-// Modal over the window, without a cancel button (the sensor finishes what it started), and
-// kept open at its maximum until the operation closes it.
-void PrepareProgress(QProgressDialog& dialog, const char* name) {
-    dialog.setObjectName(name);
-    dialog.setWindowTitle(APPLICATION_TITLE);
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    dialog.setValue(0);
-}
-
 // Both file buttons: the data folder is made first (even when the dialog is then
 // cancelled), and the dialog opens there on the .dtf filter. False when cancelled.
 bool RunDataDialog(TFileDialog& dialog, const QString& start_dir) {
@@ -69,6 +57,18 @@ bool RunDataDialog(TFileDialog& dialog, const QString& start_dir) {
 }
 
 } // namespace
+
+// Modal over the window and kept open at its maximum until the operation closes it (the
+// sensor finishes what it started).
+void PrepareProgressDialog(QProgressDialog& dialog, const char* name) {
+    dialog.setObjectName(name);
+    dialog.setWindowTitle(APPLICATION_TITLE);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+}
 
 void TForm_Main::ConnectCalibrationPage() {
     Calibration = std::make_unique<TCalibrationState>();
@@ -307,7 +307,7 @@ void TForm_Main::Button_TABLE_TransClick() {
     constexpr uint32_t blocks = CALIBR_TRANS_VALUES / TABLE_BLOCK_VALUES;
     QProgressDialog dialog(QString("Transmitting the table: block 0 of %1").arg(blocks), QString(), 0,
                            int(blocks), this);
-    PrepareProgress(dialog, "ProgressDialog_Table_Trans");
+    PrepareProgressDialog(dialog, "ProgressDialog_Table_Trans");
     ShowProgress(dialog);
     QApplication::processEvents();
     Sensor_Busy = true;
@@ -324,7 +324,7 @@ void TForm_Main::Button_TABLE_TransClick() {
 
 void TForm_Main::Button_TABLE_SaveClick() {
     QProgressDialog dialog(SaveCountdownText(TABLE_SAVE_MS), QString(), 0, int(TABLE_SAVE_MS), this);
-    PrepareProgress(dialog, "ProgressDialog_Table_Save");
+    PrepareProgressDialog(dialog, "ProgressDialog_Table_Save");
     ShowProgress(dialog);
     QApplication::processEvents();
 

@@ -94,13 +94,7 @@ int Calibrate(TCliSession& session, const TArgs& args) {
             have_begin = true;
         } else if (a == "--dtf") {
             dtf = value;
-        } else if (a == "--motor-port") {
-            open.port_kind = LINK_MODE_COM;
-            open.device_name = value;
-        } else if (a == "--motor-usb") {
-            open.port_kind = LINK_MODE_USB;
-            open.device_name = value;
-        } else {
+        } else if (!TakeMotorOption(a, value, open)) {
             return session.Usage(CALIBRATE_SYNOPSIS);
         }
     }
@@ -108,17 +102,11 @@ int Calibrate(TCliSession& session, const TArgs& args) {
         return session.Usage(CALIBRATE_SYNOPSIS);
 
     // The pitch comes from the sensor's Z range, as the window has it from the connect.
-    if (uint32_t code = session.OpenSensor())
-        return session.Fail(code);
-    TZQ455Interface& sensor = session.Sensor();
     uint16_t identity[IDENTITY_COUNT] = {};
-    if (uint32_t code = sensor.ReadIdentity(identity))
-        return session.Fail(code);
     TMotorInterface motor;
-    if (uint32_t code = motor.Open(open)) {
-        session.Err() << "Motor driver: ";
-        return session.Fail(code);
-    }
+    if (int status = OpenSensorAndMotor(session, open, identity, motor))
+        return status;
+    TZQ455Interface& sensor = session.Sensor();
 
     TCalibrationState state;
     TCalibrationSequencer run(
@@ -160,6 +148,30 @@ int Calibrate(TCliSession& session, const TArgs& args) {
 }
 
 } // namespace
+
+bool TakeMotorOption(const std::string& option, const std::string& value, TMotorOpenSettings& open) {
+    if (option == "--motor-port")
+        open.port_kind = LINK_MODE_COM;
+    else if (option == "--motor-usb")
+        open.port_kind = LINK_MODE_USB;
+    else
+        return false;
+    open.device_name = value;
+    return true;
+}
+
+int OpenSensorAndMotor(TCliSession& session, const TMotorOpenSettings& open,
+                       uint16_t (&identity)[IDENTITY_COUNT], TMotorInterface& motor) {
+    if (uint32_t code = session.OpenSensor())
+        return session.Fail(code);
+    if (uint32_t code = session.Sensor().ReadIdentity(identity))
+        return session.Fail(code);
+    if (uint32_t code = motor.Open(open)) {
+        session.Err() << "Motor driver: ";
+        return session.Fail(code);
+    }
+    return 0;
+}
 
 TCliCommand ComputeCommand() {
     return {"compute",

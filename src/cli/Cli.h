@@ -10,6 +10,8 @@
 // that cannot be read; 73 for a file that cannot be written.
 
 #include "link/Pause.h"
+#include "motor/Motorinterface.h"
+#include "sensor/ParameterMap.h"
 #include "sensor/Zq455interface.h"
 
 #include <cstdint>
@@ -118,6 +120,14 @@ std::vector<TCliCommand> DefaultCommands();
 int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::string>& args,
            TCliEnvironment& environment);
 int RunCli(const std::vector<std::string>& args, TCliEnvironment& environment);
+
+// The stage's commands: `--motor-port PATH` (a tty) or `--motor-usb DESCRIPTION`. True when
+// `option` was one of them, with `open` set from its value.
+bool TakeMotorOption(const std::string& option, const std::string& value, TMotorOpenSettings& open);
+// What a run with the stage needs first: the sensor link, its identity and the motor
+// driver. 0, or the exit status of the first failure, its message printed.
+int OpenSensorAndMotor(TCliSession& session, const TMotorOpenSettings& open,
+                       uint16_t (&identity)[IDENTITY_COUNT], TMotorInterface& motor);
 
 // Whole decimal numbers only, within [0, max].
 bool ParseDecimal(const std::string& text, uint32_t max, uint32_t& value);

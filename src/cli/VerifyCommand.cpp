@@ -71,30 +71,18 @@ int Verify(TCliSession& session, const std::vector<std::string>& args) {
             ok = ParseAmount(value, settings.tolerances.x_pitch_um);
         } else if (a == "--report") {
             report = value;
-        } else if (a == "--motor-port") {
-            open.port_kind = LINK_MODE_COM;
-            open.device_name = value;
-        } else if (a == "--motor-usb") {
-            open.port_kind = LINK_MODE_USB;
-            open.device_name = value;
         } else {
-            ok = false;
+            ok = TakeMotorOption(a, value, open);
         }
         if (!ok)
             return session.Usage(VERIFY_SYNOPSIS);
     }
 
-    if (uint32_t code = session.OpenSensor())
-        return session.Fail(code);
-    TZQ455Interface& sensor = session.Sensor();
     uint16_t identity[IDENTITY_COUNT] = {};
-    if (uint32_t code = sensor.ReadIdentity(identity))
-        return session.Fail(code);
     TMotorInterface motor;
-    if (uint32_t code = motor.Open(open)) {
-        session.Err() << "Motor driver: ";
-        return session.Fail(code);
-    }
+    if (int status = OpenSensorAndMotor(session, open, identity, motor))
+        return status;
+    TZQ455Interface& sensor = session.Sensor();
 
     const TVerifyOutcome outcome = RunVerification(
         settings, identity[IDENTITY_RANGE_Z], identity[IDENTITY_RANGE_XEMR], motor,
