@@ -197,3 +197,35 @@ TEST_F(ClosedLoop, TheStoredTableOutlivesARestartAndTheWorkingOneDoesNot) {
     EXPECT_NE(other.TableMemory(), factory);
     EXPECT_EQ(other.TableMemory(), other.FactoryTable().Cells());
 }
+
+TEST_F(ClosedLoop, ACheckStopsAtTheFirstDeviceFaultAndJudgesNothing) {
+    // The sensor stops answering at the third position: its code, the positions done.
+    unsigned profiles = 0;
+    TVerifySettings settings;
+    settings.profiles = 2;
+    auto read = [&](uint16_t* values, uint32_t capacity, uint16_t& pairs) {
+        if (++profiles == 5)
+            sim.InjectFault(TSensorFault::WRONG_CHECKSUM, TFaultMode::EVERY_REPLY);
+        uint8_t status = 0;
+        return sensor.GetResult(status, pairs, values, capacity);
+    };
+    TVerifyOutcome outcome = RunVerification(settings, RZ, XE, motor, read, [](uint32_t) {});
+    EXPECT_EQ(outcome.sensor_result, 8u);
+    EXPECT_EQ(outcome.completed, 2u);
+    EXPECT_FALSE(outcome.Finished());
+    EXPECT_FALSE(outcome.result.passed);
+    sim.ClearFaults();
+
+    // A drive that never comes to rest: the check gives up instead of polling for ever.
+    stage.SetFault(TStageFault::NEVER_IDLE);
+    outcome = RunVerification(settings, RZ, XE, motor, read, [](uint32_t) {});
+    EXPECT_TRUE(outcome.stage_stuck);
+    EXPECT_EQ(outcome.motor_result, 0u);
+    EXPECT_FALSE(outcome.result.passed);
+
+    // A drive that does not answer: its code.
+    stage.SetFault(TStageFault::NO_REPLY);
+    outcome = RunVerification(settings, RZ, XE, motor, read, [](uint32_t) {});
+    EXPECT_EQ(outcome.motor_result, 3u);
+    EXPECT_EQ(outcome.completed, 0u);
+}
