@@ -487,6 +487,7 @@ uint32_t TInterface::ReadCall(uint8_t* data, uint32_t length, uint32_t& received
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
                 continue;
+            reason = device_path + " hung up: the device was unplugged.";
             return RESULT_READ_ERROR;
         }
         // The other end went away (a pulled cable, a closed pseudo-terminal master).
