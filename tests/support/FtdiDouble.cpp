@@ -290,9 +290,14 @@ void FreeContext(ftdi_context* ftdi) {
 
 ssize_t GetDeviceList(libusb_context*, libusb_device*** list) {
     std::vector<libusb_device*> present;
-    for (auto& d : current->devices)
+    for (auto& d : current->devices) {
+        // A device whose far side has hung up has left the bus.
+        pollfd pfd{d->uart, POLLIN, 0};
+        if (d->uart >= 0 && ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            d->unplugged = true;
         if (!d->unplugged)
             present.push_back(reinterpret_cast<libusb_device*>(d.get()));
+    }
     auto** array = static_cast<libusb_device**>(std::calloc(present.size() + 1, sizeof(libusb_device*)));
     std::copy(present.begin(), present.end(), array);
     *list = array;
