@@ -1,19 +1,26 @@
 // The command-line tool against the virtual sensor: output lines and exit status.
 
 #include "cli/Cli.h"
+#include "link/Interface.h"
 #include "link/ResultCodes.h"
+#include "sensor/Protocol.h"
 #include "sim/SensorSimulator.h"
 #include "sim/StageSimulator.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -270,6 +277,7 @@ TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
             brightest = std::max(brightest, stored);
         }
     EXPECT_GT(brightest, 150); // the laser line crosses the frame
+    sensor.Close();            // the port is for one program at a time
 
     EXPECT_EQ(Run({"frame"}), EXIT_USAGE);
     EXPECT_EQ(Run({"frame", "--png", path}), EXIT_USAGE);
@@ -307,7 +315,7 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     err.str("");
     EXPECT_EQ(RunCli({"--port", "/nonexistent/tty", "identify"}, environment),
               static_cast<int>(RESULT_PORT_NOT_OPENED));
-    EXPECT_EQ(err.str(), "Port not openned.\n");
+    EXPECT_EQ(err.str(), "Port not openned.\n/nonexistent/tty does not exist.\n");
     sim.InjectFault(TSensorFault::WRONG_CHECKSUM);
     EXPECT_EQ(Run({"identify"}), static_cast<int>(RESULT_PACKET_ERROR));
     EXPECT_EQ(err.str(), "Packet error.\n");
@@ -315,6 +323,65 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     sim.InjectFault(TSensorFault::WRONG_FLASH_CONFIRMATION);
     EXPECT_EQ(Run({"factory", "write"}), static_cast<int>(RESULT_FLASH_ERROR));
     EXPECT_EQ(err.str(), "FLASH error.\n");
+}
+
+// A port another program holds: 2 at once, and the reason on the line after the message.
+TEST_F(Cli, APortInUseGivesCode2AndSaysSo) {
+    TInterface holder;
+    TLinkSettings settings;
+    settings.name = sim.SlavePath();
+    settings.baud = 921600;
+    ASSERT_EQ(holder.Open(settings), RESULT_OK);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({"identify"}), static_cast<int>(RESULT_PORT_NOT_OPENED));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(err.str(), "Port not openned.\n" + sim.SlavePath() + " is in use by another program.\n");
+    EXPECT_EQ(out.str(), "");
+    holder.Close();
+    EXPECT_EQ(Run({"identify"}), 0) << err.str();
+}
+
+// The same between two runs of the tool: one waits out a table save on the port, the other
+// asks for the identity.
+TEST_F(Cli, ASecondToolOnAHeldPortExitsWith2AtOnce) {
+    const std::string tool = ZQ455_TOOL_PATH;
+    if (::access(tool.c_str(), X_OK) != 0)
+        GTEST_SKIP() << tool << " has not been built";
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execl(tool.c_str(), tool.c_str(), "--port", sim.SlavePath().c_str(), "table", "save", nullptr);
+        ::_exit(127);
+    }
+    // The holder has the port once its request has reached the sensor.
+    const auto start = std::chrono::steady_clock::now();
+    auto saw_save = [&] {
+        const auto seen = sim.Commands();
+        return std::find(seen.begin(), seen.end(), protocol::CMD_SAVE_TABLE) != seen.end();
+    };
+    while (!saw_save() && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(saw_save());
+
+    const auto asked = std::chrono::steady_clock::now();
+    FILE* second = ::popen((tool + " --port " + sim.SlavePath() + " identify 2>&1").c_str(), "r");
+    ASSERT_NE(second, nullptr);
+    std::string output;
+    char buffer[256];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, second))
+        output.append(buffer, n);
+    const int status = ::pclose(second);
+    const auto took = std::chrono::steady_clock::now() - asked;
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(RESULT_PORT_NOT_OPENED));
+    EXPECT_EQ(output, "Port not openned.\n" + sim.SlavePath() + " is in use by another program.\n");
+    EXPECT_LT(took, std::chrono::seconds(1));
 }
 
 TEST(CliSimulate, ServesTheVirtualSensorAndStageUntilStopped) {
@@ -393,7 +460,7 @@ TEST(CliMotor, UsageAndDeviceErrors) {
     err.str("");
     EXPECT_EQ(RunCli({"motor", "--motor-port", "/nonexistent/tty", "status"}, environment),
               static_cast<int>(RESULT_PORT_NOT_OPENED));
-    EXPECT_EQ(err.str(), "Port not openned.\n");
+    EXPECT_EQ(err.str(), "Port not openned.\n/nonexistent/tty does not exist.\n");
     // Nothing registered and no such USB device: the default description is not found either.
     err.str("");
     EXPECT_EQ(RunCli({"motor", "--motor-usb", "NO SUCH DRIVER", "init"}, environment),
