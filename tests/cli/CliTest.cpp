@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -39,6 +40,14 @@ TSensorTiming Unpaced() {
 
 class Cli : public ::testing::Test {
 protected:
+    // Files go to a folder of this run's own, so that runs as different users or side by side
+    // never meet over a file name.
+    void SetUp() override {
+        folder = ::testing::TempDir() + "zq455-cli-" + std::to_string(::getpid()) + "/";
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
     int Run(std::vector<std::string> args) {
         out.str("");
         err.str("");
@@ -61,11 +70,12 @@ protected:
         return status;
     }
     std::string TempFile(const std::string& name, const std::string& contents) {
-        const std::string path = ::testing::TempDir() + name;
+        const std::string path = folder + name;
         std::ofstream(path, std::ios::binary) << contents;
         return path;
     }
 
+    std::string folder;
     TSensorSimulator sim{Unpaced()};
     std::ostringstream out, err;
     TCliEnvironment environment{&out, &err,
@@ -123,7 +133,7 @@ TEST_F(Cli, FactoryBlockFromArgumentsOrFile) {
     EXPECT_EQ(Run(args), EXIT_USAGE);
     EXPECT_EQ(Run({"factory", "load", "--file", TempFile("short.txt", "1 2 3")}), EXIT_DATA);
     EXPECT_NE(err.str().find("3 values, 48 expected"), std::string::npos) << err.str();
-    EXPECT_EQ(Run({"factory", "load", "--file", ::testing::TempDir() + "missing.txt"}), EXIT_NO_INPUT);
+    EXPECT_EQ(Run({"factory", "load", "--file", folder + "missing.txt"}), EXIT_NO_INPUT);
 }
 
 TEST_F(Cli, AngleAndCalibrationFrame) {
@@ -189,7 +199,7 @@ TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
         }
     }
 
-    const std::string file = ::testing::TempDir() + "cli-profile.txt";
+    const std::string file = folder + "cli-profile.txt";
     ASSERT_EQ(Run({"profile", "--txt", file}), 0) << err.str();
     EXPECT_EQ(out.str(), "");
     std::ifstream in(file, std::ios::binary);
@@ -225,7 +235,7 @@ TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
     std::remove(file.c_str());
 
     // A file that cannot be written names itself and the reason; a stray word is a usage error.
-    const std::string nowhere = ::testing::TempDir() + "no-such-folder/p.txt";
+    const std::string nowhere = folder + "no-such-folder/p.txt";
     EXPECT_EQ(Run({"profile", "--txt", nowhere}), EXIT_CANT_CREATE);
     EXPECT_NE(err.str().find(nowhere), std::string::npos);
     EXPECT_NE(err.str().find("No such file or directory"), std::string::npos);
@@ -237,7 +247,7 @@ TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
     // Left 10 % width 11 %, top 30 % height 20 %: 70 x 102 pixels at (64, 153), lines padded to 72.
     ASSERT_EQ(RunLoad({"user", "load", "8", std::to_string(10 + 11 * 128)}), 0);
     ASSERT_EQ(RunLoad({"user", "load", "9", std::to_string(30 + 20 * 128)}), 0);
-    const std::string path = ::testing::TempDir() + "cli_frame.bmp";
+    const std::string path = folder + "cli_frame.bmp";
     std::remove(path.c_str());
     ASSERT_EQ(Run({"frame", "--bmp", path}), 0) << err.str();
     EXPECT_EQ(out.str(), "Frame 70 x 102 at left 64, top 153\n");
@@ -281,7 +291,7 @@ TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
 
     EXPECT_EQ(Run({"frame"}), EXIT_USAGE);
     EXPECT_EQ(Run({"frame", "--png", path}), EXIT_USAGE);
-    EXPECT_EQ(Run({"frame", "--bmp", ::testing::TempDir() + "no such folder/f.bmp"}), 73);
+    EXPECT_EQ(Run({"frame", "--bmp", folder + "no such folder/f.bmp"}), 73);
     EXPECT_NE(err.str().find("no such folder/f.bmp"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("No such file or directory"), std::string::npos) << err.str();
 }

@@ -82,7 +82,8 @@ TEST(Interface, MissingDeviceGivesCode2Promptly) {
     EXPECT_EQ(link.handle, -1);
     // A regular file is not a port.
     EXPECT_EQ(link.Open(ComSettings("/proc/self/status")), RESULT_PORT_NOT_OPENED);
-    EXPECT_EQ(link.Reason(), "/proc/self/status is not a serial port.");
+    EXPECT_EQ(link.Open(ComSettings("/dev/null")), RESULT_PORT_NOT_OPENED);
+    EXPECT_EQ(link.Reason(), "/dev/null is not a serial port.");
 }
 
 TEST(Interface, OpenOnAnOpenLinkClosesItFirst) {
