@@ -6,6 +6,7 @@
 #include "sensor/Protocol.h"
 #include "sim/SensorSimulator.h"
 #include "sim/StageSimulator.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -40,14 +40,6 @@ TSensorTiming Unpaced() {
 
 class Cli : public ::testing::Test {
 protected:
-    // Files go to a folder of this run's own, so that runs as different users or side by side
-    // never meet over a file name.
-    void SetUp() override {
-        folder = ::testing::TempDir() + "zq455-cli-" + std::to_string(::getpid()) + "/";
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
     int Run(std::vector<std::string> args) {
         out.str("");
         err.str("");
@@ -75,7 +67,8 @@ protected:
         return path;
     }
 
-    std::string folder;
+    zq455::test::TTempFolder temp{"cli"};
+    const std::string& folder = temp.Path();
     TSensorSimulator sim{Unpaced()};
     std::ostringstream out, err;
     TCliEnvironment environment{&out, &err,
