@@ -988,6 +988,9 @@ void TForm_Main::Timer_ErrorsTimer() {
     if (code != 0) {
         QMessageBox box(QMessageBox::Critical, ERROR_BOX_CAPTION, ResultMessage(code), QMessageBox::Ok,
                         QApplication::activeWindow() ? QApplication::activeWindow() : this);
+        // Why the link failed, when it knows, under the code's message.
+        if (!Sensor->link.Reason().empty())
+            box.setInformativeText(QString::fromStdString(Sensor->link.Reason()));
         ShowModal(box);
         Sensor_Result = 0;
     }

@@ -267,8 +267,8 @@ void PrintHelp(const std::vector<TCliCommand>& commands, std::ostream& out) {
         for (const auto& line : command.help)
             out << "  " << line << "\n";
     out << "\nexit status: 0 on success; the result code (1..10) on a device error, with its message on\n"
-        << "stderr; 64 for a usage error; 65 for a file with the wrong size or contents; 66 for a file\n"
-        << "that cannot be read.\n";
+        << "stderr and, on the next line, why the link failed when it knows; 64 for a usage error; 65\n"
+        << "for a file with the wrong size or contents; 66 for a file that cannot be read.\n";
 }
 
 } // namespace
@@ -313,8 +313,14 @@ uint32_t TCliSession::OpenSensor() {
 }
 
 int TCliSession::Fail(uint32_t code) {
+    return Fail(code, sensor->link.Reason());
+}
+
+int TCliSession::Fail(uint32_t code, const std::string& reason) {
     const char* message = ResultMessage(code);
     Err() << (*message ? message : "Unknown result code " + std::to_string(code) + ".") << "\n";
+    if (!reason.empty())
+        Err() << reason << "\n";
     return static_cast<int>(code);
 }
 

@@ -62,8 +62,11 @@ public:
     // Opens the sensor link with the options if it is not open yet; 0 or the link's code.
     uint32_t OpenSensor();
     TZQ455Interface& Sensor() { return *sensor; }
-    // Prints the code's message on stderr and returns the code as the exit status.
+    // Prints the code's message on stderr, and on the next line why the sensor link failed
+    // when it knows; returns the code as the exit status.
     int Fail(uint32_t code);
+    // The same with the reason another link gives (the motor driver's).
+    int Fail(uint32_t code, const std::string& reason);
     // Prints "usage: zq455 [options] <synopsis>" on stderr and returns 64.
     int Usage(const std::string& synopsis);
 

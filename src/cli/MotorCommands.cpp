@@ -64,7 +64,7 @@ int Motor(TCliSession& session, const TArgs& all) {
 
     TMotorInterface motor;
     if (uint32_t code = motor.Open(open))
-        return session.Fail(code);
+        return session.Fail(code, motor.port.Reason());
     uint8_t status = 0;
     uint32_t code = RESULT_OK;
     if (verb == "status") {
@@ -92,7 +92,7 @@ int Motor(TCliSession& session, const TArgs& all) {
         if (!code && !(code = motor.GetStatus2(status)))
             session.Out() << StatusText(status) << "\n";
     }
-    return code ? session.Fail(code) : 0;
+    return code ? session.Fail(code, motor.port.Reason()) : 0;
 }
 
 } // namespace

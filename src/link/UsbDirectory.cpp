@@ -1,5 +1,7 @@
 #include "UsbDirectory.h"
 
+#include "FtdiCalls.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@ struct TDirectoryState {
     std::map<std::string, std::string> registered;
     std::string sysfs_root = "/sys";
     std::string dev_root = "/dev";
+    const TFtdiCalls* ftdi_calls = nullptr;
 };
 
 TDirectoryState& State() {
@@ -105,6 +108,16 @@ std::string TUsbDeviceDirectory::SysfsRoot() {
 std::string TUsbDeviceDirectory::DevRoot() {
     std::lock_guard<std::mutex> guard(State().lock);
     return State().dev_root;
+}
+
+void TUsbDeviceDirectory::SetFtdiCalls(const TFtdiCalls* calls) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().ftdi_calls = calls;
+}
+
+const TFtdiCalls& TUsbDeviceDirectory::FtdiCalls() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return State().ftdi_calls ? *State().ftdi_calls : RealFtdiCalls();
 }
 
 std::string TUsbDeviceDirectory::LatencyTimerPath(const std::string& tty_path) {

@@ -2,14 +2,17 @@
 // The USB device directory: where mode 1 of the port link looks a description string up.
 // It holds the one piece of process-wide state below the window: the devices registered in
 // this process (the virtual sensor and stage register the slave path of their
-// pseudo-terminal) and the sysfs root that the tty lookup reads (tests point it at a fake
-// tree).
+// pseudo-terminal), the sysfs root that the tty lookup reads (tests point it at a fake
+// tree) and the libftdi1 calls of the USB bus lookup (tests put a model of the chip there).
 
 #include <optional>
+
 #include <string>
 #include <vector>
 
 namespace zq455 {
+
+struct TFtdiCalls;
 
 class TUsbDeviceDirectory {
 public:
@@ -31,6 +34,10 @@ public:
     static void SetSysfsRoot(const std::string& sysfs_root, const std::string& dev_root = "/dev");
     static std::string SysfsRoot();
     static std::string DevRoot();
+
+    // The libftdi1 calls the link makes; null puts the real library back.
+    static void SetFtdiCalls(const TFtdiCalls* calls);
+    static const TFtdiCalls& FtdiCalls();
 
     // The FTDI latency timer file of a tty, if its driver has one.
     static std::string LatencyTimerPath(const std::string& tty_path);

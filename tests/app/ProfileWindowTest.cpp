@@ -357,6 +357,7 @@ TEST_F(ProfileWindow, TheCommandLineToolWritesTheSameFileAsTheWindow) {
     const fs::path from_window = folder / "window.txt";
     Save(QString::fromStdString(from_window.string()));
     ASSERT_TRUE(boxes.empty());
+    window->Button_Connect->click(); // the port serves one program at a time
 
     std::ostringstream out, err;
     cli::TCliEnvironment environment{&out, &err};

@@ -154,6 +154,8 @@ TEST_F(SetupWindow, NoDeviceGivesPortNotOpened) {
     EXPECT_EQ(window->Sensor_Result, 2u);
     ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 1500));
     EXPECT_EQ(boxes[0].text, "Port not openned.");
+    // Under it, why: here nothing of that description on the bus or in sysfs.
+    EXPECT_FALSE(boxes[0].informative.isEmpty());
     EXPECT_EQ(window->Label_Ranges_Model_Value->text(), "none");
 }
 

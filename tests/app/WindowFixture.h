@@ -37,6 +37,7 @@ struct TBox {
     bool errors_timer_active;
     QString connect_caption;
     int height;
+    QString informative; // the line under the message
 };
 
 inline QString Utf8(const std::string& text) {
@@ -67,7 +68,7 @@ protected:
     int Answer(QDialog& dialog) {
         if (auto* box = dynamic_cast<QMessageBox*>(&dialog)) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), window->Timer_Errors->isActive(),
-                             window->Button_Connect->text(), window->height()});
+                             window->Button_Connect->text(), window->height(), box->informativeText()});
             box->done(QMessageBox::Ok);
             return QMessageBox::Ok;
         }

@@ -8,6 +8,7 @@
 #include "sim/SensorSimulator.h"
 #include "sim/StageSimulator.h"
 #include "support/CalibrationDataSet.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ std::vector<uint16_t> ReadLe16(const std::string& path) {
 class CalibrationCommands : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = ::testing::TempDir();
+        dir = folder.Path();
         dtf = dir + "cli_run.dtf";
         testdata::SynthesiseRun(raw);
         ASSERT_TRUE(SaveDataFile(raw, dtf).Ok());
@@ -56,6 +57,7 @@ protected:
                                      &s.Calibr_Table_Trans[0][0] + CALIBR_TRANS_VALUES);
     }
 
+    zq455::test::TTempFolder folder{"calibration-cli"};
     std::string dir, dtf;
     TCalibrationState raw;
     std::ostringstream out, err;

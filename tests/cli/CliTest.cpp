@@ -1,11 +1,19 @@
 // The command-line tool against the virtual sensor: output lines and exit status.
 
 #include "cli/Cli.h"
+#include "link/Interface.h"
 #include "link/ResultCodes.h"
+#include "sensor/Protocol.h"
 #include "sim/SensorSimulator.h"
 #include "sim/StageSimulator.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -54,11 +62,13 @@ protected:
         return status;
     }
     std::string TempFile(const std::string& name, const std::string& contents) {
-        const std::string path = ::testing::TempDir() + name;
+        const std::string path = folder + name;
         std::ofstream(path, std::ios::binary) << contents;
         return path;
     }
 
+    zq455::test::TTempFolder temp{"cli"};
+    const std::string& folder = temp.Path();
     TSensorSimulator sim{Unpaced()};
     std::ostringstream out, err;
     TCliEnvironment environment{&out, &err,
@@ -116,7 +126,7 @@ TEST_F(Cli, FactoryBlockFromArgumentsOrFile) {
     EXPECT_EQ(Run(args), EXIT_USAGE);
     EXPECT_EQ(Run({"factory", "load", "--file", TempFile("short.txt", "1 2 3")}), EXIT_DATA);
     EXPECT_NE(err.str().find("3 values, 48 expected"), std::string::npos) << err.str();
-    EXPECT_EQ(Run({"factory", "load", "--file", ::testing::TempDir() + "missing.txt"}), EXIT_NO_INPUT);
+    EXPECT_EQ(Run({"factory", "load", "--file", folder + "missing.txt"}), EXIT_NO_INPUT);
 }
 
 TEST_F(Cli, AngleAndCalibrationFrame) {
@@ -182,7 +192,7 @@ TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
         }
     }
 
-    const std::string file = ::testing::TempDir() + "cli-profile.txt";
+    const std::string file = folder + "cli-profile.txt";
     ASSERT_EQ(Run({"profile", "--txt", file}), 0) << err.str();
     EXPECT_EQ(out.str(), "");
     std::ifstream in(file, std::ios::binary);
@@ -218,7 +228,7 @@ TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
     std::remove(file.c_str());
 
     // A file that cannot be written names itself and the reason; a stray word is a usage error.
-    const std::string nowhere = ::testing::TempDir() + "no-such-folder/p.txt";
+    const std::string nowhere = folder + "no-such-folder/p.txt";
     EXPECT_EQ(Run({"profile", "--txt", nowhere}), EXIT_CANT_CREATE);
     EXPECT_NE(err.str().find(nowhere), std::string::npos);
     EXPECT_NE(err.str().find("No such file or directory"), std::string::npos);
@@ -230,7 +240,7 @@ TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
     // Left 10 % width 11 %, top 30 % height 20 %: 70 x 102 pixels at (64, 153), lines padded to 72.
     ASSERT_EQ(RunLoad({"user", "load", "8", std::to_string(10 + 11 * 128)}), 0);
     ASSERT_EQ(RunLoad({"user", "load", "9", std::to_string(30 + 20 * 128)}), 0);
-    const std::string path = ::testing::TempDir() + "cli_frame.bmp";
+    const std::string path = folder + "cli_frame.bmp";
     std::remove(path.c_str());
     ASSERT_EQ(Run({"frame", "--bmp", path}), 0) << err.str();
     EXPECT_EQ(out.str(), "Frame 70 x 102 at left 64, top 153\n");
@@ -270,10 +280,11 @@ TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
             brightest = std::max(brightest, stored);
         }
     EXPECT_GT(brightest, 150); // the laser line crosses the frame
+    sensor.Close();            // the port is for one program at a time
 
     EXPECT_EQ(Run({"frame"}), EXIT_USAGE);
     EXPECT_EQ(Run({"frame", "--png", path}), EXIT_USAGE);
-    EXPECT_EQ(Run({"frame", "--bmp", ::testing::TempDir() + "no such folder/f.bmp"}), 73);
+    EXPECT_EQ(Run({"frame", "--bmp", folder + "no such folder/f.bmp"}), 73);
     EXPECT_NE(err.str().find("no such folder/f.bmp"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("No such file or directory"), std::string::npos) << err.str();
 }
@@ -307,7 +318,7 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     err.str("");
     EXPECT_EQ(RunCli({"--port", "/nonexistent/tty", "identify"}, environment),
               static_cast<int>(RESULT_PORT_NOT_OPENED));
-    EXPECT_EQ(err.str(), "Port not openned.\n");
+    EXPECT_EQ(err.str(), "Port not openned.\n/nonexistent/tty does not exist.\n");
     sim.InjectFault(TSensorFault::WRONG_CHECKSUM);
     EXPECT_EQ(Run({"identify"}), static_cast<int>(RESULT_PACKET_ERROR));
     EXPECT_EQ(err.str(), "Packet error.\n");
@@ -315,6 +326,65 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
     sim.InjectFault(TSensorFault::WRONG_FLASH_CONFIRMATION);
     EXPECT_EQ(Run({"factory", "write"}), static_cast<int>(RESULT_FLASH_ERROR));
     EXPECT_EQ(err.str(), "FLASH error.\n");
+}
+
+// A port another program holds: 2 at once, and the reason on the line after the message.
+TEST_F(Cli, APortInUseGivesCode2AndSaysSo) {
+    TInterface holder;
+    TLinkSettings settings;
+    settings.name = sim.SlavePath();
+    settings.baud = 921600;
+    ASSERT_EQ(holder.Open(settings), RESULT_OK);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({"identify"}), static_cast<int>(RESULT_PORT_NOT_OPENED));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(err.str(), "Port not openned.\n" + sim.SlavePath() + " is in use by another program.\n");
+    EXPECT_EQ(out.str(), "");
+    holder.Close();
+    EXPECT_EQ(Run({"identify"}), 0) << err.str();
+}
+
+// The same between two runs of the tool: one waits out a table save on the port, the other
+// asks for the identity.
+TEST_F(Cli, ASecondToolOnAHeldPortExitsWith2AtOnce) {
+    const std::string tool = ZQ455_TOOL_PATH;
+    if (::access(tool.c_str(), X_OK) != 0)
+        GTEST_SKIP() << tool << " has not been built";
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execl(tool.c_str(), tool.c_str(), "--port", sim.SlavePath().c_str(), "table", "save", nullptr);
+        ::_exit(127);
+    }
+    // The holder has the port once its request has reached the sensor.
+    const auto start = std::chrono::steady_clock::now();
+    auto saw_save = [&] {
+        const auto seen = sim.Commands();
+        return std::find(seen.begin(), seen.end(), protocol::CMD_SAVE_TABLE) != seen.end();
+    };
+    while (!saw_save() && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(saw_save());
+
+    const auto asked = std::chrono::steady_clock::now();
+    FILE* second = ::popen((tool + " --port " + sim.SlavePath() + " identify 2>&1").c_str(), "r");
+    ASSERT_NE(second, nullptr);
+    std::string output;
+    char buffer[256];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, second))
+        output.append(buffer, n);
+    const int status = ::pclose(second);
+    const auto took = std::chrono::steady_clock::now() - asked;
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(RESULT_PORT_NOT_OPENED));
+    EXPECT_EQ(output, "Port not openned.\n" + sim.SlavePath() + " is in use by another program.\n");
+    EXPECT_LT(took, std::chrono::seconds(1));
 }
 
 TEST(CliSimulate, ServesTheVirtualSensorAndStageUntilStopped) {
@@ -393,7 +463,7 @@ TEST(CliMotor, UsageAndDeviceErrors) {
     err.str("");
     EXPECT_EQ(RunCli({"motor", "--motor-port", "/nonexistent/tty", "status"}, environment),
               static_cast<int>(RESULT_PORT_NOT_OPENED));
-    EXPECT_EQ(err.str(), "Port not openned.\n");
+    EXPECT_EQ(err.str(), "Port not openned.\n/nonexistent/tty does not exist.\n");
     // Nothing registered and no such USB device: the default description is not found either.
     err.str("");
     EXPECT_EQ(RunCli({"motor", "--motor-usb", "NO SUCH DRIVER", "init"}, environment),

@@ -1,6 +1,9 @@
+#include "link/UsbDirectory.h"
 #include "link/Interface.h"
 #include "link/PseudoTerminal.h"
-#include "link/UsbDirectory.h"
+#include "link/ResultCodes.h"
+#include "support/BytePeer.h"
+#include "support/FtdiDouble.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +31,8 @@ protected:
         AddUsbTty("ttyUSB1", "1-2", "VELMOR MOTOR DRIVER INTERFACE");
         fs::create_directories(root / "devices/platform/serial8250/tty/ttyS0");
         fs::create_directories(root / "class/tty/ttyS0");
-        fs::create_directory_symlink(root / "devices/platform/serial8250/tty/ttyS0", root / "class/tty/ttyS0/device");
+        fs::create_directory_symlink(root / "devices/platform/serial8250/tty/ttyS0",
+                                     root / "class/tty/ttyS0/device");
         fs::create_directories(root / "class/tty/tty1");
         fs::create_directories(root / "dev");
     }
@@ -60,8 +64,9 @@ TEST_F(FakeSysfs, FindsTheTtyWhoseUsbDeviceReportsTheProduct) {
     EXPECT_EQ(motor[0], dev + "/ttyUSB1");
     EXPECT_TRUE(TUsbDeviceDirectory::FindTtyByProduct("D2XX Recovery", root.string(), dev).empty());
     EXPECT_TRUE(TUsbDeviceDirectory::FindTtyByProduct("", root.string(), dev).empty());
-    EXPECT_TRUE(TUsbDeviceDirectory::FindTtyByProduct("D2XX Recovery PID for XP", (root / "nowhere").string(), dev)
-                    .empty());
+    EXPECT_TRUE(
+        TUsbDeviceDirectory::FindTtyByProduct("D2XX Recovery PID for XP", (root / "nowhere").string(), dev)
+            .empty());
 }
 
 TEST_F(FakeSysfs, UsbModeOpensTheTtyFoundInSysfsAndLowersItsLatencyTimer) {
@@ -85,6 +90,69 @@ TEST_F(FakeSysfs, UsbModeOpensTheTtyFoundInSysfsAndLowersItsLatencyTimer) {
     latency >> value;
     EXPECT_EQ(value, 1);
     EXPECT_EQ(pty.SlaveBaud(), 921600u);
+}
+
+namespace {
+
+TLinkSettings SensorUsbSettings() {
+    TLinkSettings settings;
+    settings.mode = LINK_MODE_USB;
+    settings.name = "D2XX Recovery PID for XP";
+    settings.baud = 921600;
+    settings.read_interval_ms = 10;
+    settings.read_total_ms = 100;
+    return settings;
+}
+
+} // namespace
+
+// A glitch on the bus: the sensor goes away and comes back as ttyUSB2. The next Connect finds
+// it there, without the program being started again.
+TEST_F(FakeSysfs, AfterReenumerationTheNextOpenFindsTheNewTty) {
+    zq455::test::TBytePeer before, after;
+    fs::create_symlink(before.Path(), root / "dev/ttyUSB0");
+    TUsbDeviceDirectory::SetSysfsRoot(root.string(), (root / "dev").string());
+    TInterface link;
+    ASSERT_EQ(link.Open(SensorUsbSettings()), RESULT_OK) << link.Reason();
+    EXPECT_EQ(link.DevicePath(), (root / "dev/ttyUSB0").string());
+    before.Pty().CloseMaster();
+    std::vector<uint8_t> data(1);
+    TIoBuffer io{data.data(), 1, nullptr};
+    EXPECT_EQ(link.Read(io), RESULT_READ_ERROR);
+
+    fs::remove_all(root / "class/tty/ttyUSB0");
+    fs::remove(root / "dev/ttyUSB0");
+    fs::remove_all(root / "devices/pci0000:00/usb1/1-1");
+    AddUsbTty("ttyUSB2", "1-3", "D2XX Recovery PID for XP");
+    fs::create_symlink(after.Path(), root / "dev/ttyUSB2");
+    ASSERT_EQ(link.Open(SensorUsbSettings()), RESULT_OK) << link.Reason();
+    EXPECT_EQ(link.DevicePath(), (root / "dev/ttyUSB2").string());
+    after.SendAfter(1, {0x5A});
+    uint8_t request = 0;
+    EXPECT_EQ(link.Write({&request, 1, nullptr}), RESULT_OK);
+    EXPECT_EQ(link.Read(io), RESULT_OK);
+    EXPECT_EQ(data[0], 0x5A);
+}
+
+// The sensor's tty is held by another program: the link says so, and does not go round the
+// tty to take the chip from the kernel's driver through libftdi1.
+TEST_F(FakeSysfs, ATtyInUseIsNotTakenFromItsHolderThroughTheUsbBus) {
+    TPseudoTerminal pty;
+    ASSERT_TRUE(pty.IsValid());
+    fs::create_symlink(pty.SlavePath(), root / "dev/ttyUSB0");
+    TUsbDeviceDirectory::SetSysfsRoot(root.string(), (root / "dev").string());
+    zq455::test::TFtdiDouble ftdi;
+    zq455::test::TFtdiDeviceSpec spec;
+    spec.product = "D2XX Recovery PID for XP";
+    spec.kernel_driver = true;
+    const int chip = ftdi.AddDevice(spec);
+
+    TInterface holder, link;
+    ASSERT_EQ(holder.Open(SensorUsbSettings()), RESULT_OK);
+    EXPECT_EQ(link.Open(SensorUsbSettings()), RESULT_PORT_NOT_OPENED);
+    EXPECT_EQ(link.Reason(), (root / "dev/ttyUSB0").string() + " is in use by another program.");
+    EXPECT_FALSE(ftdi.IsOpen(chip));
+    EXPECT_FALSE(ftdi.KernelDriverDetached(chip));
 }
 
 TEST(UsbDirectory, RegisteredDevicesComeFirstAndCanBeRemoved) {

@@ -1,6 +1,8 @@
 // Every reply fault the virtual sensor can put on the wire, against every command that
 // reads a reply: the exact result code, the time the call takes against the link's bounds,
 // and what the call leaves in the caller's variables, the object's caches and the device.
+// Each case runs twice: with the sensor found as a tty under its description, and with it on
+// the USB bus behind libftdi1 and an FTDI chip (the model of both in tests/support).
 //
 // Link bounds of the sensor's settings (10 ms between bytes and per byte, 1000 ms fixed):
 // a hunted start byte waits at most 1010 ms, a field of N bytes at most 10 x N + 1000 ms,
@@ -10,13 +12,16 @@
 #include "sensor/ParameterMap.h"
 #include "sensor/Zq455interface.h"
 #include "sim/SensorSimulator.h"
+#include "support/FtdiDouble.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace zq455;
@@ -96,9 +101,38 @@ struct TSensorCase {
     uint32_t bound_ms; // where the call must have ended by, from the link's bounds
 };
 
-std::string CaseName(const ::testing::TestParamInfo<TSensorCase>& info) {
-    std::string fault = FaultName(info.param.fault);
-    std::string name = CommandName(info.param.command);
+// How the link reaches the virtual sensor.
+enum class TWay {
+    TTY, // a tty registered under the sensor's description
+    USB, // an FTDI device on the USB bus, through libftdi1
+};
+
+// Puts virtual sensors where the link looks for them the given way.
+class TAttachment {
+public:
+    explicit TAttachment(TWay way) {
+        if (way == TWay::USB)
+            ftdi = std::make_unique<zq455::test::TFtdiDouble>();
+    }
+    void Plug(TSensorSimulator& sim) {
+        if (ftdi)
+            ftdi->AddDevice({DEVICE, 0x6006, sim.SlavePath()});
+        else
+            sim.RegisterAs(DEVICE);
+    }
+
+private:
+    std::unique_ptr<zq455::test::TFtdiDouble> ftdi;
+};
+
+std::string WayName(const ::testing::TestParamInfo<TWay>& info) {
+    return info.param == TWay::TTY ? "Tty" : "Usb";
+}
+
+std::string CaseName(const ::testing::TestParamInfo<std::tuple<TSensorCase, TWay>>& info) {
+    const TSensorCase& param = std::get<0>(info.param);
+    std::string fault = FaultName(param.fault);
+    std::string name = CommandName(param.command);
     name += '_';
     bool upper = true;
     for (char c : fault) {
@@ -109,7 +143,7 @@ std::string CaseName(const ::testing::TestParamInfo<TSensorCase>& info) {
         name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
         upper = false;
     }
-    if (info.param.mode == TFaultMode::EVERY_REPLY)
+    if (param.mode == TFaultMode::EVERY_REPLY)
         name += "_EveryReply";
     return name;
 }
@@ -254,11 +288,12 @@ double MillisecondsSince(TClock::time_point start) {
     return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
 }
 
-class SensorFaultMatrix : public ::testing::TestWithParam<TSensorCase> {
+class SensorFaultMatrix : public ::testing::TestWithParam<std::tuple<TSensorCase, TWay>> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(sim.IsValid());
-        sim.RegisterAs(DEVICE);
+        attachment = std::make_unique<TAttachment>(std::get<1>(GetParam()));
+        attachment->Plug(sim);
         // A 64 x 51 frame: 10 % of each side.
         TSensorStore store = sim.Store();
         store.working.factory[USER_FIRST_FACTORY + USER_ROI_LEFT_WIDTH] = 10 << 7;
@@ -277,6 +312,7 @@ protected:
     }
 
     TSensorSimulator sim{MatrixTiming()};
+    std::unique_ptr<TAttachment> attachment;
     TZQ455Interface sensor;
 };
 
@@ -286,7 +322,7 @@ template <size_t N> void ExpectAll(const uint16_t (&values)[N], uint16_t expecte
 }
 
 TEST_P(SensorFaultMatrix, CodeBoundAndWhatStays) {
-    const TSensorCase& c = GetParam();
+    const TSensorCase& c = std::get<0>(GetParam());
     const bool restore = c.command == TCommand::FLASH_USER_RESTORE;
     if (restore) {
         // Away from the defaults, so that following them is visible.
@@ -490,11 +526,21 @@ TEST_P(SensorFaultMatrix, CodeBoundAndWhatStays) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, SensorFaultMatrix, ::testing::ValuesIn(SENSOR_CASES), CaseName);
+INSTANTIATE_TEST_SUITE_P(Faults, SensorFaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(SENSOR_CASES), ::testing::Values(TWay::TTY)),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(UsbFaults, SensorFaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(SENSOR_CASES), ::testing::Values(TWay::USB)),
+                         CaseName);
 
 // After the cable was pulled, the same object works again once the device is back: Close,
 // a new device under the same description, Open.
-TEST(SensorComesBack, AfterAPulledCableTheSameObjectReconnects) {
+class SensorComesBack : public ::testing::TestWithParam<TWay> {
+protected:
+    TAttachment attachment{GetParam()};
+};
+
+TEST_P(SensorComesBack, AfterAPulledCableTheSameObjectReconnects) {
     TZQ455Interface sensor;
     sensor.Sleep = [](uint32_t) {};
     TSensorConnection record;
@@ -502,7 +548,7 @@ TEST(SensorComesBack, AfterAPulledCableTheSameObjectReconnects) {
     uint16_t identity[IDENTITY_COUNT];
     {
         TSensorSimulator sim(MatrixTiming());
-        sim.RegisterAs(DEVICE);
+        attachment.Plug(sim);
         ASSERT_EQ(sensor.Open(record), RESULT_OK);
         ASSERT_EQ(sensor.ReadIdentity(identity), RESULT_OK);
         sim.PullCable();
@@ -517,32 +563,35 @@ TEST(SensorComesBack, AfterAPulledCableTheSameObjectReconnects) {
         sensor.Close();
     }
     EXPECT_EQ(sensor.Open(record), RESULT_PORT_NOT_OPENED) << "no device under the description";
+    EXPECT_NE(sensor.link.Reason(), "");
     TSensorSimulator back(MatrixTiming());
-    back.RegisterAs(DEVICE);
+    attachment.Plug(back);
     ASSERT_EQ(sensor.Open(record), RESULT_OK);
     std::fill(std::begin(identity), std::end(identity), SENTINEL);
     ASSERT_EQ(sensor.ReadIdentity(identity), RESULT_OK);
     EXPECT_EQ(identity[2], TSensorSimulator::DEFAULT_IDENTITY[2]);
 }
 
-TEST(SensorComesBack, AfterACloseInTheMiddleOfAReplyAReopenWorks) {
+TEST_P(SensorComesBack, AfterACloseInTheMiddleOfAReplyAReopenWorks) {
     TZQ455Interface sensor;
     TSensorConnection record;
     record.name = DEVICE;
     uint16_t factory[FACTORY_COUNT];
     {
         TSensorSimulator sim(MatrixTiming());
-        sim.RegisterAs(DEVICE);
+        attachment.Plug(sim);
         ASSERT_EQ(sensor.Open(record), RESULT_OK);
         sim.InjectFault(TSensorFault::CLOSE_MID_REPLY);
         ASSERT_EQ(sensor.ReadFactoryParameters(factory), RESULT_READ_ERROR);
     }
     // The window's Connect again: a re-open without a Close in between.
     TSensorSimulator back(MatrixTiming());
-    back.RegisterAs(DEVICE);
+    attachment.Plug(back);
     ASSERT_EQ(sensor.Open(record), RESULT_OK);
     ASSERT_EQ(sensor.ReadFactoryParameters(factory), RESULT_OK);
     EXPECT_EQ(factory[0], back.Store().working.factory[0]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, SensorComesBack, ::testing::Values(TWay::TTY, TWay::USB), WayName);
 
 } // namespace
