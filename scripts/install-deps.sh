@@ -7,7 +7,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libqcustomplot-dev libqcustomplot2.1-qt6
-  libftdi1-dev libusb-1.0-0-dev nlohmann-json3-dev
+  libftdi1-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev
+  help2man lintian desktop-file-utils appstream dpkg-dev file
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core locales
 )

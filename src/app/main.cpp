@@ -15,6 +15,7 @@ const char* const USAGE = "Usage: zq455-setup [--simulate] [--service]\n"
                           "              devices (Connect and the motor's Connect find them)\n"
                           "  --service   show the FACTORY parameter tab and the CALIBRATION page\n"
                           "  --help      this text\n"
+                          "  --version   the program's version\n"
                           "Without options the program looks for the real sensor and motor driver only.\n";
 
 } // namespace
@@ -24,6 +25,9 @@ int main(int argc, char* argv[]) {
     for (int k = 1; k < argc; ++k)
         if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
             std::fputs(USAGE, stdout);
+            return 0;
+        } else if (std::strcmp(argv[k], "--version") == 0) {
+            std::puts("zq455-setup " ZQ455_VERSION);
             return 0;
         }
 

@@ -1,10 +1,13 @@
 #include "Cli.h"
 
+#include <CLI/CLI.hpp>
+
 #include "link/ResultCodes.h"
 #include "sensor/AngleText.h"
 #include "sensor/ParameterMap.h"
 #include "sim/SensorSimulator.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <fstream>
@@ -261,7 +264,8 @@ void PrintHelp(const std::vector<TCliCommand>& commands, std::ostream& out) {
            "(default "
            "921600)\n"
         << "  --address N          network address of the sensor, 0..31 (default 0)\n"
-        << "  --help               this text\n\n"
+        << "  --help               this text; COMMAND --help: that command's\n"
+        << "  --version            the tool's version\n\n"
         << "commands:\n";
     for (const auto& command : commands)
         for (const auto& line : command.help)
@@ -269,6 +273,13 @@ void PrintHelp(const std::vector<TCliCommand>& commands, std::ostream& out) {
     out << "\nexit status: 0 on success; the result code (1..10) on a device error, with its message on\n"
         << "stderr and, on the next line, why the link failed when it knows; 64 for a usage error; 65\n"
         << "for a file with the wrong size or contents; 66 for a file that cannot be read.\n";
+}
+
+void PrintCommandHelp(const TCliCommand& command, std::ostream& out) {
+    out << "usage: zq455 [options] " << (command.help.empty() ? command.name : command.help.front()) << "\n";
+    for (size_t i = 1; i < command.help.size(); ++i)
+        out << command.help[i] << "\n";
+    out << "\noptions before the command: see zq455 --help\n";
 }
 
 } // namespace
@@ -342,7 +353,7 @@ std::vector<TCliCommand> SensorCommands() {
           "factory load V0 ... V47       load them (or --file F with 48 whitespace-separated decimals)",
           "factory write | factory restore"},
          Factory},
-        {"angle", {"angle read | rotate | write | restore   prints \"Angle = 12.300\u00B0\""}, Angle},
+        {"angle", {"angle read | rotate | write | restore   prints \"Angle = 12.300\" and the degree sign"}, Angle},
         {"calibr-frame",
          {"calibr-frame                  one calibration frame: the count, then the values"},
          CalibrFrame},
@@ -398,46 +409,104 @@ std::vector<TCliCommand> DefaultCommands() {
     return commands;
 }
 
+// The command line goes through CLI11: the options before the command, then the command,
+// whose words are its own (each command parses them as it always has, so its usage lines and
+// exit statuses stay the same). `zq455 COMMAND --help` prints that command's help.
 int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::string>& args,
            TCliEnvironment& environment) {
     TCliOptions options;
     TCliSession probe(options, environment);
-    size_t i = 0;
-    for (const auto& arg : args)
-        if (arg == "--help" || arg == "-h") {
-            PrintHelp(commands, probe.Out());
+    CLI::App app{"the ZQ455 laser profile sensor's operations from the command line", "zq455"};
+    app.set_help_flag();
+    bool help = false;
+    bool version = false;
+    std::string port, usb, baud, address;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+    CLI::Option* port_option = app.add_option("--port", port);
+    CLI::Option* usb_option = app.add_option("--usb", usb);
+    CLI::Option* baud_option = app.add_option("--baud", baud);
+    CLI::Option* address_option = app.add_option("--address", address);
+    std::vector<CLI::App*> subcommands;
+    for (const auto& command : commands) {
+        CLI::App* sub = app.add_subcommand(command.name, command.help.empty() ? "" : command.help.front());
+        sub->set_help_flag();
+        sub->prefix_command(); // every word after the command's name is the command's
+        sub->allow_extras();
+        subcommands.push_back(sub);
+    }
+    app.require_subcommand(0, 1);
+    // The help flag wins wherever it stands, before any other complaint.
+    const auto first_command = std::find_if(args.begin(), args.end(), [&](const std::string& a) {
+        return std::any_of(commands.begin(), commands.end(), [&](const TCliCommand& c) { return c.name == a; });
+    });
+    const bool help_anywhere =
+        std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
+    if (help_anywhere && first_command == args.end()) {
+        PrintHelp(commands, probe.Out());
+        return 0;
+    }
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ExtrasError&) {
+        const std::vector<std::string> extras = app.remaining();
+        const std::string what = extras.empty() ? std::string() : extras.front();
+        if (!what.starts_with("-"))
+            return probe.Usage("COMMAND ...   (unknown command " + what + "; see --help)");
+        return probe.Usage("COMMAND ...   (bad option " + what + "; see --help)");
+    } catch (const CLI::ParseError& e) {
+        return probe.Usage("COMMAND ...   (" + std::string(e.what()) + "; see --help)");
+    }
+
+    for (size_t k = 0; k < subcommands.size(); ++k) {
+        if (!subcommands[k]->parsed())
+            continue;
+        const TArgs words = subcommands[k]->remaining();
+        if (std::any_of(words.begin(), words.end(), [](const std::string& a) { return a == "--help" || a == "-h"; })) {
+            PrintCommandHelp(commands[k], probe.Out());
             return 0;
         }
-    for (; i < args.size() && args[i].starts_with("--"); ++i) {
-        const std::string& option = args[i];
-        if (i + 1 >= args.size())
-            return probe.Usage("COMMAND ...   (" + option + " needs a value; see --help)");
-        const std::string& value = args[++i];
-        uint32_t number = 0;
-        uint8_t code = 0;
-        if (option == "--port") {
-            options.mode = LINK_MODE_COM;
-            options.device = value;
-        } else if (option == "--usb") {
-            options.mode = LINK_MODE_USB;
-            options.device = value;
-        } else if (option == "--baud" && ParseDecimal(value, UINT32_MAX, number) &&
-                   CodeOfBaud(number, code)) {
-            options.baud = number;
-        } else if (option == "--address" && ParseDecimal(value, 31, number)) {
-            options.address = static_cast<uint8_t>(number);
-        } else {
-            return probe.Usage("COMMAND ...   (bad option " + option + " " + value + "; see --help)");
-        }
+        break;
     }
-    if (i >= args.size())
-        return probe.Usage("COMMAND ...   (see --help)");
-    for (const auto& command : commands)
-        if (command.name == args[i]) {
+    if (version) {
+        probe.Out() << "zq455 " << ZQ455_VERSION << "\n";
+        return 0;
+    }
+    if (help) {
+        PrintHelp(commands, probe.Out());
+        return 0;
+    }
+
+    // The options' values, checked as they always were.
+    if (port_option->count() && usb_option->count())
+        return probe.Usage("COMMAND ...   (--port and --usb exclude each other; see --help)");
+    if (port_option->count()) {
+        options.mode = LINK_MODE_COM;
+        options.device = port;
+    } else if (usb_option->count()) {
+        options.mode = LINK_MODE_USB;
+        options.device = usb;
+    }
+    uint32_t number = 0;
+    uint8_t code = 0;
+    if (baud_option->count()) {
+        if (!ParseDecimal(baud, UINT32_MAX, number) || !CodeOfBaud(number, code))
+            return probe.Usage("COMMAND ...   (bad option --baud " + baud + "; see --help)");
+        options.baud = number;
+    }
+    if (address_option->count()) {
+        if (!ParseDecimal(address, 31, number))
+            return probe.Usage("COMMAND ...   (bad option --address " + address + "; see --help)");
+        options.address = static_cast<uint8_t>(number);
+    }
+    for (size_t k = 0; k < subcommands.size(); ++k)
+        if (subcommands[k]->parsed()) {
             TCliSession session(options, environment);
-            return command.run(session, TArgs(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()));
+            return commands[k].run(session, subcommands[k]->remaining());
         }
-    return probe.Usage("COMMAND ...   (unknown command " + args[i] + "; see --help)");
+    return probe.Usage("COMMAND ...   (see --help)");
 }
 
 int RunCli(const std::vector<std::string>& args, TCliEnvironment& environment) {
