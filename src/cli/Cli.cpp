@@ -353,7 +353,9 @@ std::vector<TCliCommand> SensorCommands() {
           "factory load V0 ... V47       load them (or --file F with 48 whitespace-separated decimals)",
           "factory write | factory restore"},
          Factory},
-        {"angle", {"angle read | rotate | write | restore   prints \"Angle = 12.300\" and the degree sign"}, Angle},
+        {"angle",
+         {"angle read | rotate | write | restore   prints \"Angle = 12.300\" and the degree sign"},
+         Angle},
         {"calibr-frame",
          {"calibr-frame                  one calibration frame: the count, then the values"},
          CalibrFrame},
@@ -438,10 +440,11 @@ int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::stri
     app.require_subcommand(0, 1);
     // The help flag wins wherever it stands, before any other complaint.
     const auto first_command = std::find_if(args.begin(), args.end(), [&](const std::string& a) {
-        return std::any_of(commands.begin(), commands.end(), [&](const TCliCommand& c) { return c.name == a; });
+        return std::any_of(commands.begin(), commands.end(),
+                           [&](const TCliCommand& c) { return c.name == a; });
     });
-    const bool help_anywhere =
-        std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
+    const bool help_anywhere = std::any_of(args.begin(), args.end(),
+                                           [](const std::string& a) { return a == "--help" || a == "-h"; });
     if (help_anywhere && first_command == args.end()) {
         PrintHelp(commands, probe.Out());
         return 0;
@@ -464,7 +467,8 @@ int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::stri
         if (!subcommands[k]->parsed())
             continue;
         const TArgs words = subcommands[k]->remaining();
-        if (std::any_of(words.begin(), words.end(), [](const std::string& a) { return a == "--help" || a == "-h"; })) {
+        if (std::any_of(words.begin(), words.end(),
+                        [](const std::string& a) { return a == "--help" || a == "-h"; })) {
             PrintCommandHelp(commands[k], probe.Out());
             return 0;
         }

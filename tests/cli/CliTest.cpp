@@ -315,6 +315,27 @@ TEST_F(Cli, UsageAndDeviceErrorsGiveTheirExitStatus) {
           "motor [--motor-port PATH", "wait [SECONDS]", "frame --bmp FILE", "profile --txt FILE"})
         EXPECT_NE(out.str().find(word), std::string::npos) << word;
 
+    // The version, a command's own help, and options that do not go together or lack a value.
+    out.str("");
+    EXPECT_EQ(RunCli({"--version"}, environment), 0);
+    EXPECT_EQ(out.str(), std::string("zq455 ") + ZQ455_VERSION + "\n");
+    out.str("");
+    EXPECT_EQ(RunCli({"verify", "--help"}, environment), 0);
+    EXPECT_EQ(out.str().rfind("usage: zq455 [options] verify [--positions K]", 0), 0u) << out.str();
+    EXPECT_EQ(out.str().find("identify"), std::string::npos); // not the whole list
+    out.str("");
+    EXPECT_EQ(RunCli({"--port", "x", "table", "send", "--help"}, environment), 0);
+    EXPECT_EQ(out.str().rfind("usage: zq455 [options] table send FILE", 0), 0u) << out.str();
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--port", "a", "--usb", "b", "identify"},
+                                               {"--port"},
+                                               {"--bogus", "1", "identify"},
+                                               {"--port", "a"}}) {
+        err.str("");
+        EXPECT_EQ(RunCli(args, environment), EXIT_USAGE) << testing::PrintToString(args);
+        EXPECT_EQ(err.str().rfind("usage: zq455", 0), 0u) << err.str();
+    }
+
     err.str("");
     EXPECT_EQ(RunCli({"--port", "/nonexistent/tty", "identify"}, environment),
               static_cast<int>(RESULT_PORT_NOT_OPENED));
