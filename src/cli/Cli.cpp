@@ -406,6 +406,7 @@ std::vector<TCliCommand> DefaultCommands() {
     commands.push_back(ComputeCommand());
     commands.push_back(CalibrateCommand());
     commands.push_back(VerifyCommand());
+    commands.push_back(SettingsCommand());
     commands.push_back(ProfileCommand());
     commands.push_back(SimulateCommand(SimulatedSensorAndStage()));
     return commands;

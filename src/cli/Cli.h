@@ -109,6 +109,8 @@ TCliCommand ComputeCommand();
 TCliCommand CalibrateCommand();
 // verify [--positions K] [--profiles N] [--report FILE] ...: the calibration check.
 TCliCommand VerifyCommand();
+// settings save | diff | apply: the sensor's settings as a file.
+TCliCommand SettingsCommand();
 // profile [--txt FILE]: one profile in mm, or written as the window's profile text file.
 TCliCommand ProfileCommand();
 // frame --bmp FILE: one camera frame as the window's bitmap file.
