@@ -78,7 +78,8 @@ int Diff(TCliSession& session, const std::vector<std::string>& args) {
         return status;
     const std::vector<TSettingDifference> differences = CompareSettings(sensor, file);
     for (const TSettingDifference& d : differences)
-        session.Out() << d.name << ": sensor " << ValueText(d, false) << ", file " << ValueText(d, true) << "\n";
+        session.Out() << d.name << ": sensor " << ValueText(d, false) << ", file " << ValueText(d, true)
+                      << "\n";
     return differences.empty() ? 0 : EXIT_DIFFERENT;
 }
 
@@ -99,7 +100,8 @@ int Apply(TCliSession& session, const std::vector<std::string>& args) {
         return status;
     const TApplyOutcome outcome = ApplySettings(session.Sensor(), sensor, file, write);
     for (const TSettingDifference& d : outcome.loaded)
-        session.Out() << "loaded " << d.name << ": " << ValueText(d, false) << " -> " << ValueText(d, true) << "\n";
+        session.Out() << "loaded " << d.name << ": " << ValueText(d, false) << " -> " << ValueText(d, true)
+                      << "\n";
     if (outcome.result != 0)
         return session.Fail(outcome.result);
     for (const TSettingDifference& d : outcome.not_loaded)

@@ -39,7 +39,8 @@ bool TakeValue(const ordered_json& object, const std::string& key, const std::st
     }
     const uint64_t n = v.get<uint64_t>();
     if (n > limit) {
-        why = path + ": " + std::to_string(n) + " is above " + std::to_string(limit) + ", the most it can hold";
+        why =
+            path + ": " + std::to_string(n) + " is above " + std::to_string(limit) + ", the most it can hold";
         return false;
     }
     value = static_cast<uint32_t>(n);
@@ -47,8 +48,8 @@ bool TakeValue(const ordered_json& object, const std::string& key, const std::st
 }
 
 // Every key of a block of parameters must be one of `names`, and every name must be there.
-bool TakeBlock(const ordered_json& root, const std::string& block, const char* (*name_of)(unsigned), unsigned first,
-               unsigned count, uint16_t* values, std::string& why) {
+bool TakeBlock(const ordered_json& root, const std::string& block, const char* (*name_of)(unsigned),
+               unsigned first, unsigned count, uint16_t* values, std::string& why) {
     if (!root.contains(block) || !root.at(block).is_object()) {
         why = block + (root.contains(block) ? ": not an object" : ": missing");
         return false;
@@ -65,8 +66,8 @@ bool TakeBlock(const ordered_json& root, const std::string& block, const char* (
     }
     for (unsigned i = 0; i < count; ++i) {
         uint32_t value = 0;
-        if (!TakeValue(object, name_of(i), block + "." + name_of(i), ParameterLimit(FactoryWidth(first + i)), value,
-                       why))
+        if (!TakeValue(object, name_of(i), block + "." + name_of(i), ParameterLimit(FactoryWidth(first + i)),
+                       value, why))
             return false;
         values[i] = static_cast<uint16_t>(value);
     }
@@ -141,8 +142,8 @@ TSettingsResult ParseSettings(const std::string& text, const std::string& source
     if (!TakeValue(j, "format", "format", 1000000, format, why))
         return refuse(why);
     if (format != SETTINGS_FORMAT)
-        return refuse("format: version " + std::to_string(format) + " is not the version this program reads (" +
-                      std::to_string(SETTINGS_FORMAT) + ")");
+        return refuse("format: version " + std::to_string(format) +
+                      " is not the version this program reads (" + std::to_string(SETTINGS_FORMAT) + ")");
 
     TSensorSettings s;
     if (!j.contains("identity") || !j.at("identity").is_object())

@@ -26,17 +26,17 @@ uint32_t ReadSensorSettings(TZQ455Interface& sensor, bool factory, TSensorSettin
     return 0;
 }
 
-TApplyOutcome ApplySettings(TZQ455Interface& sensor, const TSensorSettings& sensor_now, const TSensorSettings& file,
-                            bool write) {
+TApplyOutcome ApplySettings(TZQ455Interface& sensor, const TSensorSettings& sensor_now,
+                            const TSensorSettings& file, bool write) {
     TApplyOutcome outcome;
     std::vector<TSettingDifference> differences = CompareSettings(sensor_now, file);
     // The address and the bit rate move the link: they go after everything else.
     auto moves_link = [](const TSettingDifference& d) {
-        return d.kind == TSettingKind::USER && (d.index == USER_NETWORK_ADDRESS || d.index == USER_UART_BAUDRATE);
+        return d.kind == TSettingKind::USER &&
+               (d.index == USER_NETWORK_ADDRESS || d.index == USER_UART_BAUDRATE);
     };
-    std::stable_partition(differences.begin(), differences.end(), [&](const TSettingDifference& d) {
-        return !moves_link(d);
-    });
+    std::stable_partition(differences.begin(), differences.end(),
+                          [&](const TSettingDifference& d) { return !moves_link(d); });
 
     bool factory_differs = false;
     for (const TSettingDifference& d : differences) {

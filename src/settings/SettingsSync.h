@@ -3,8 +3,8 @@
 // loading exactly the values that differ (the sensor's Load commands), then reading back.
 // Storing to FLASH is a separate step the caller asks for.
 
-#include "settings/SettingsFile.h"
 #include "sensor/Zq455interface.h"
+#include "settings/SettingsFile.h"
 
 #include <vector>
 
@@ -25,7 +25,7 @@ struct TApplyOutcome {
 // last: the link follows them) and, when factory values differ, the factory block with the
 // sensor's own values elsewhere; reads back; with `write`, stores what was loaded to FLASH.
 // `sensor_now` is what ReadSensorSettings gave just before.
-TApplyOutcome ApplySettings(TZQ455Interface& sensor, const TSensorSettings& sensor_now, const TSensorSettings& file,
-                            bool write);
+TApplyOutcome ApplySettings(TZQ455Interface& sensor, const TSensorSettings& sensor_now,
+                            const TSensorSettings& file, bool write);
 
 } // namespace zq455
