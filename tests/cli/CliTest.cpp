@@ -7,6 +7,7 @@
 #include "sim/SensorSimulator.h"
 #include "sim/StageSimulator.h"
 #include "support/TempFolder.h"
+#include "view/ProfileRecording.h"
 
 #include <gtest/gtest.h>
 
@@ -234,6 +235,34 @@ TEST_F(Cli, ProfilePrintsThePointsInMillimetresAndWritesTheProfileFile) {
     EXPECT_NE(err.str().find("No such file or directory"), std::string::npos);
     EXPECT_EQ(Run({"profile", "--csv", file}), EXIT_USAGE);
     EXPECT_EQ(Run({"profile", "--txt"}), EXIT_USAGE);
+}
+
+TEST_F(Cli, ProfilesAreRecordedAndWrittenAsAPointCloud) {
+    const std::string csv = folder + "run.csv", ply = folder + "part.ply";
+    ASSERT_EQ(Run({"profile", "--count", "5", "--csv", csv, "--ply", ply, "--pitch", "0.25"}), 0)
+        << err.str();
+    EXPECT_EQ(out.str(), "5 profiles, " + csv + ", " + ply + "\n");
+    TRecording recording;
+    std::string message;
+    ASSERT_TRUE(ReadProfileRecording(csv, recording, message)) << message;
+    ASSERT_EQ(recording.profiles.size(), 5u);
+    size_t points = 0;
+    for (const TRecordedProfile& p : recording.profiles) {
+        EXPECT_GT(p.points.size(), 950u); // the scene: all but pair 0 and the step's shadow
+        points += p.points.size();
+    }
+    EXPECT_EQ(RecordingControls(recording).range_xemr, 10);
+    std::ifstream cloud(ply);
+    std::string text((std::istreambuf_iterator<char>(cloud)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("element vertex " + std::to_string(points) + "\n"), std::string::npos);
+    EXPECT_NE(text.find(" 1.000 "), std::string::npos); // y of the fifth profile: 4 x 0.25
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"profile", "--count", "0", "--csv", csv},
+                                               {"profile", "--count", "3"},
+                                               {"profile", "--count", "3", "--ply", ply, "--pitch", "-1"},
+                                               {"profile", "--csv", csv}})
+        EXPECT_EQ(Run(bad), EXIT_USAGE) << testing::PrintToString(bad);
+    EXPECT_EQ(Run({"profile", "--count", "2", "--csv", folder + "no/such.csv"}), EXIT_CANT_CREATE);
 }
 
 TEST_F(Cli, FrameIsSavedAsTheWindowsBitmap) {
