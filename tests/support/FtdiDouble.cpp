@@ -130,9 +130,11 @@ void Pump(TFtdiDouble::TDevice& d) {
     }
 }
 
-size_t ReadyAt(const TFtdiDouble::TDevice& d, TTime t) {
+// The bytes ready by `t`, at most `limit` (a packet's worth): the queue may hold a whole
+// frame when the reader lags, and counting all of it for every packet would cost its square.
+size_t ReadyAt(const TFtdiDouble::TDevice& d, TTime t, size_t limit) {
     size_t count = 0;
-    while (count < d.rx.size() && d.rx[count].second <= t)
+    while (count < d.rx.size() && count < limit && d.rx[count].second <= t)
         ++count;
     return count;
 }
@@ -155,7 +157,7 @@ int BulkIn(TFtdiDouble::TDevice& d, unsigned char* buffer, int size, int* transf
             const TTime at = std::max(start, std::min(full, d.last_packet + latency));
             if (at > now || at > deadline)
                 break;
-            const size_t take = std::min<size_t>(ReadyAt(d, at), PACKET_DATA);
+            const size_t take = ReadyAt(d, at, PACKET_DATA);
             if (*transferred + static_cast<int>(STATUS_BYTES + take) > size)
                 return 0; // no room for another packet: the buffer is full
             unsigned char* packet = buffer + *transferred;
