@@ -22,6 +22,15 @@ constexpr uint32_t MAX_COUNT = 1000000;
 // The reply store of the window: up to 2048 pairs.
 constexpr uint32_t RESULT_CAPACITY = 4096;
 
+// Opens the sensor and reads the ranges its values are scaled by; 0 or the exit status.
+int OpenAndReadIdentity(TCliSession& session, uint16_t (&identity)[IDENTITY_COUNT]) {
+    if (uint32_t code = session.OpenSensor())
+        return session.Fail(code);
+    if (uint32_t code = session.Sensor().ReadIdentity(identity))
+        return session.Fail(code);
+    return 0;
+}
+
 // N profiles: each analysed as a tick of the window, appended to the recording as it comes.
 int Record(TCliSession& session, const std::vector<std::string>& args) {
     uint32_t count = 0;
@@ -52,11 +61,9 @@ int Record(TCliSession& session, const std::vector<std::string>& args) {
     if (count == 0 || (csv.empty() && ply.empty()))
         return session.Usage(PROFILE_SYNOPSIS);
 
-    if (uint32_t code = session.OpenSensor())
-        return session.Fail(code);
     uint16_t identity[IDENTITY_COUNT] = {};
-    if (uint32_t code = session.Sensor().ReadIdentity(identity))
-        return session.Fail(code);
+    if (int status = OpenAndReadIdentity(session, identity))
+        return status;
     TProfileControls controls;
     controls.range_z = identity[IDENTITY_RANGE_Z];
     controls.range_xemr = identity[IDENTITY_RANGE_XEMR];
@@ -110,11 +117,9 @@ int Profile(TCliSession& session, const std::vector<std::string>& args) {
     const bool to_file = args.size() == 2 && args[0] == "--txt";
     if (!args.empty() && !to_file)
         return session.Usage(PROFILE_SYNOPSIS);
-    if (uint32_t code = session.OpenSensor())
-        return session.Fail(code);
     uint16_t identity[IDENTITY_COUNT] = {};
-    if (uint32_t code = session.Sensor().ReadIdentity(identity))
-        return session.Fail(code);
+    if (int status = OpenAndReadIdentity(session, identity))
+        return status;
     std::vector<uint16_t> values(RESULT_CAPACITY);
     uint8_t status = 0;
     uint16_t count = 0;

@@ -13,7 +13,7 @@
 using namespace zq455;
 using zq455::test::MillisecondsSince;
 using zq455::test::TBytePeer;
-using zq455::test::TFtdiDeviceSpec;
+using zq455::test::TFtdiDevicePlan;
 using zq455::test::TFtdiDouble;
 using TClock = std::chrono::steady_clock;
 
@@ -314,12 +314,12 @@ protected:
         settings.mode = LINK_MODE_USB;
         return settings;
     }
-    int Plug(TFtdiDeviceSpec spec = {}) {
-        if (spec.product.empty())
-            spec.product = PEER_DESCRIPTION;
-        if (spec.uart_path.empty())
-            spec.uart_path = peer.Path();
-        return ftdi.AddDevice(spec);
+    int Plug(TFtdiDevicePlan plan = {}) {
+        if (plan.product.empty())
+            plan.product = PEER_DESCRIPTION;
+        if (plan.uart_path.empty())
+            plan.uart_path = peer.Path();
+        return ftdi.AddDevice(plan);
     }
     static std::vector<uint8_t> Pattern(size_t size) {
         std::vector<uint8_t> bytes(size);
@@ -444,9 +444,9 @@ TEST_F(UsbFtdi, AFailedOpenSaysWhy) {
 // The kernel's driver has the chip (its tty open in some program, as far as we can tell): the
 // link leaves it there and says the device is in use.
 TEST_F(UsbFtdi, NeverTakesTheDeviceFromTheKernelDriver) {
-    TFtdiDeviceSpec spec;
-    spec.kernel_driver = true;
-    const int device = Plug(spec);
+    TFtdiDevicePlan plan;
+    plan.kernel_driver = true;
+    const int device = Plug(plan);
     TInterface link;
     EXPECT_EQ(link.Open(Settings()), RESULT_PORT_NOT_OPENED);
     EXPECT_FALSE(ftdi.KernelDriverDetached(device));

@@ -142,10 +142,10 @@ TEST_F(FakeSysfs, ATtyInUseIsNotTakenFromItsHolderThroughTheUsbBus) {
     fs::create_symlink(pty.SlavePath(), root / "dev/ttyUSB0");
     TUsbDeviceDirectory::SetSysfsRoot(root.string(), (root / "dev").string());
     zq455::test::TFtdiDouble ftdi;
-    zq455::test::TFtdiDeviceSpec spec;
-    spec.product = "D2XX Recovery PID for XP";
-    spec.kernel_driver = true;
-    const int chip = ftdi.AddDevice(spec);
+    zq455::test::TFtdiDevicePlan plan;
+    plan.product = "D2XX Recovery PID for XP";
+    plan.kernel_driver = true;
+    const int chip = ftdi.AddDevice(plan);
 
     TInterface holder, link;
     ASSERT_EQ(holder.Open(SensorUsbSettings()), RESULT_OK);

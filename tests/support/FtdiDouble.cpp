@@ -59,7 +59,7 @@ speed_t SpeedOf(uint32_t baud) {
 } // namespace
 
 struct TFtdiDouble::TDevice {
-    TFtdiDeviceSpec spec;
+    TFtdiDevicePlan plan;
     uint8_t address = 0;
     int uart = -1; // the far side, seen from the chip
     std::atomic<bool> unplugged{false};
@@ -318,7 +318,7 @@ int GetDeviceDescriptor(libusb_device* device, libusb_device_descriptor* descrip
     descriptor->bLength = LIBUSB_DT_DEVICE_SIZE;
     descriptor->bDescriptorType = LIBUSB_DT_DEVICE;
     descriptor->idVendor = 0x0403;
-    descriptor->idProduct = d->spec.product_id;
+    descriptor->idProduct = d->plan.product_id;
     descriptor->bcdDevice = 0x0600; // FT232R
     descriptor->bNumConfigurations = 1;
     return 0;
@@ -342,7 +342,7 @@ int GetStrings2(ftdi_context* ftdi, libusb_device* device, char* manufacturer, i
         errno = ENODEV;
         return ErrorReturn(ftdi, -4, "libusb_open() failed");
     }
-    if (d->spec.access_denied) {
+    if (d->plan.access_denied) {
         errno = EACCES;
         return ErrorReturn(ftdi, -4, "libusb_open() failed");
     }
@@ -353,7 +353,7 @@ int GetStrings2(ftdi_context* ftdi, libusb_device* device, char* manufacturer, i
         }
     };
     copy(manufacturer, mnf_len, "FTDI");
-    copy(description, desc_len, d->spec.product);
+    copy(description, desc_len, d->plan.product);
     copy(serial, serial_len, "ZQ000001");
     return 0;
 }
@@ -366,15 +366,15 @@ int UsbOpenDev(ftdi_context* ftdi, libusb_device* device) {
         errno = ENODEV;
         return ErrorReturn(ftdi, -4, "libusb_open() failed");
     }
-    if (d->spec.access_denied) {
+    if (d->plan.access_denied) {
         errno = EACCES;
         return ErrorReturn(ftdi, -4, "libusb_open() failed");
     }
-    if (d->spec.kernel_driver && ftdi->module_detach_mode == AUTO_DETACH_SIO_MODULE) {
-        d->spec.kernel_driver = false;
+    if (d->plan.kernel_driver && ftdi->module_detach_mode == AUTO_DETACH_SIO_MODULE) {
+        d->plan.kernel_driver = false;
         d->detached = true;
     }
-    if (d->spec.kernel_driver || d->owner)
+    if (d->plan.kernel_driver || d->owner)
         return ErrorReturn(ftdi, -5,
                            "unable to claim usb device. Make sure the default FTDI driver is not in use");
     d->owner = ftdi;
@@ -594,12 +594,12 @@ TFtdiDouble::~TFtdiDouble() {
     current = nullptr;
 }
 
-int TFtdiDouble::AddDevice(const TFtdiDeviceSpec& spec) {
+int TFtdiDouble::AddDevice(const TFtdiDevicePlan& plan) {
     auto d = std::make_unique<TDevice>();
-    d->spec = spec;
+    d->plan = plan;
     d->address = static_cast<uint8_t>(4 + state->devices.size());
-    if (!spec.uart_path.empty()) {
-        d->uart = ::open(spec.uart_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!plan.uart_path.empty()) {
+        d->uart = ::open(plan.uart_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios tio{};
         if (d->uart >= 0 && tcgetattr(d->uart, &tio) == 0) {
             cfmakeraw(&tio);

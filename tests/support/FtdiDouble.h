@@ -49,7 +49,7 @@
 
 namespace zq455::test {
 
-struct TFtdiDeviceSpec {
+struct TFtdiDevicePlan {
     std::string product;          // the product string the device reports
     uint16_t product_id = 0x6006; // vendor is always FTDI's 0x0403
     std::string uart_path;        // the tty that plays the far side of the chip's UART
@@ -75,7 +75,7 @@ public:
     TFtdiDouble& operator=(const TFtdiDouble&) = delete;
 
     // Plugs a device in; returns its number for the calls below.
-    int AddDevice(const TFtdiDeviceSpec& spec);
+    int AddDevice(const TFtdiDevicePlan& plan);
     // Pulls the device out: every later call on it gives LIBUSB_ERROR_NO_DEVICE.
     void Unplug(int device);
     // The chip stops taking bytes from the host, as one whose transmit side never drains.
