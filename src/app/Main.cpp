@@ -1,8 +1,13 @@
 #include "Main.h"
 
+#include "CameraAids.h"
+#include "DensityPlottable.h"
+#include "ParameterDelegates.h"
 #include "ParameterDialogs.h"
 #include "ParameterText.h"
 #include "PointCloudPlottable.h"
+#include "WaitCursor.h"
+#include "WidgetMaking.h"
 #include "calibration/TableComputation.h"
 #include "link/ResultCodes.h"
 #include "sensor/AngleText.h"
@@ -26,11 +31,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStringListModel>
-#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QToolButton>
+#include <algorithm>
 #include <cstring>
 #include <qcustomplot.h>
 
@@ -41,13 +45,8 @@ namespace {
 constexpr int CONNECT_BAR_HEIGHT = 57;
 constexpr int RANGES_BAR_HEIGHT = 52;
 constexpr int PARAMETERS_WIDTH = 225;
-constexpr int ROW_HEIGHT = 18;
 
 constexpr int DEFAULT_BAUD_INDEX = 7; // "921600"
-
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 } // namespace
 
@@ -60,11 +59,6 @@ QFont WindowFont() {
 }
 
 namespace {
-
-template <typename T> T* Named(T* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-}
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int x, int y, int w = -1,
                   int h = 16) {
@@ -117,6 +111,8 @@ QTableWidget* MakeGrid(QWidget* parent, const char* name, int name_width, int va
     grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid->setContextMenuPolicy(Qt::CustomContextMenu);
     grid->setWordWrap(false);
+    // Tab leaves the grid for the next control; the arrow keys move between the rows.
+    grid->setTabKeyNavigation(false);
     return grid;
 }
 
@@ -148,115 +144,6 @@ QCPGraph* AddLineSeries(QCustomPlot* chart, const char* name, const QColor& colo
     graph->setPen(QPen(colour, width));
     return graph;
 }
-
-// The user editor's Value cell while it is current: a drop-down of the row's pick list, or
-// the row's text with an edit button that opens its dialog.
-class TEditButtonCell : public QWidget {
-public:
-    explicit TEditButtonCell(QWidget* parent) : QWidget(parent) {
-        setAutoFillBackground(true);
-        auto* layout = new QHBoxLayout(this);
-        layout->setContentsMargins(2, 0, 0, 0);
-        layout->setSpacing(0);
-        Value = new QLabel(this);
-        Button = Named(new QToolButton(this), "EditButton");
-        Button->setText("...");
-        Button->setFixedWidth(ROW_HEIGHT);
-        layout->addWidget(Value, 1);
-        layout->addWidget(Button);
-    }
-    QLabel* Value;
-    QToolButton* Button;
-};
-
-class TUserValueDelegate : public QStyledItemDelegate {
-public:
-    TUserValueDelegate(TForm_Main* form, const std::vector<QStringListModel*>& lists)
-        : QStyledItemDelegate(form), Form(form), Lists(lists) {}
-
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
-                          const QModelIndex& index) const override {
-        const unsigned i = static_cast<unsigned>(index.row());
-        if (index.column() != 1 || i >= USER_COUNT)
-            return nullptr;
-        switch (UserRow(i).style) {
-        case TEditStyle::PICK_LIST: {
-            auto* combo = Named(new QComboBox(parent), "PickList");
-            combo->setModel(Lists[i]);
-            combo->setMaxVisibleItems(12);
-            connect(combo, &QComboBox::activated, this, [this, combo] {
-                emit const_cast<TUserValueDelegate*>(this)->commitData(combo);
-                Form->Accept_User_Parameter();
-            });
-            return combo;
-        }
-        case TEditStyle::BUTTON: {
-            auto* cell = new TEditButtonCell(parent);
-            connect(cell->Button, &QToolButton::clicked, Form,
-                    [form = Form] { form->ValueListEditor_User_ParametersEditButtonClick(); });
-            return cell;
-        }
-        case TEditStyle::NONE:
-            break;
-        }
-        return nullptr;
-    }
-
-    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
-        const QString text = index.data().toString();
-        if (auto* combo = qobject_cast<QComboBox*>(editor)) {
-            QSignalBlocker block(combo);
-            combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly));
-        } else if (auto* cell = dynamic_cast<TEditButtonCell*>(editor)) {
-            cell->Value->setText(text);
-        }
-    }
-
-    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
-        if (auto* combo = qobject_cast<QComboBox*>(editor))
-            if (combo->currentIndex() >= 0)
-                model->setData(index, combo->currentText());
-    }
-
-    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
-                              const QModelIndex&) const override {
-        editor->setGeometry(option.rect);
-    }
-
-private:
-    TForm_Main* Form;
-    const std::vector<QStringListModel*>& Lists;
-};
-
-// The factory editor's typed value: at most 5 characters. Every change reaches the cell at
-// once, so the row's text is what the engineer has typed so far.
-class TFactoryValueDelegate : public QStyledItemDelegate {
-public:
-    explicit TFactoryValueDelegate(TForm_Main* form) : QStyledItemDelegate(form), Form(form) {}
-
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
-                          const QModelIndex& index) const override {
-        if (index.column() != 1)
-            return nullptr;
-        auto* edit = Named(new QLineEdit(parent), "FactoryEdit");
-        edit->setMaxLength(5);
-        edit->setFrame(false);
-        edit->installEventFilter(Form);
-        connect(edit, &QLineEdit::textEdited, this,
-                [this, edit] { emit const_cast<TFactoryValueDelegate*>(this)->commitData(edit); });
-        return edit;
-    }
-
-    // The cell follows the editor while typing; writing it back would move the cursor.
-    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
-        auto* edit = qobject_cast<QLineEdit*>(editor);
-        if (edit && edit->text() != index.data().toString())
-            edit->setText(index.data().toString());
-    }
-
-private:
-    TForm_Main* Form;
-};
 
 } // namespace
 
@@ -340,6 +227,7 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
     SaveDialogData = std::make_unique<TFileDialog>(this, true);
     SaveDialogData->Filter = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
     AlignPanels();
+    Chart_Result_Oscilloscope->setFocusPolicy(Qt::StrongFocus); // for the menu key
 
     Sensor = std::make_unique<TZQ455Interface>();
     Motor = std::make_unique<TMotorInterface>();
@@ -366,7 +254,14 @@ void TForm_Main::CreateDialogs() {
 }
 
 int TForm_Main::DefaultShowModal(QDialog& dialog) {
-    return dialog.exec();
+    // A box raised under a wait cursor (a refused edit, a failed file) waits for the engineer.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int result = dialog.exec();
+    if (busy)
+        QApplication::restoreOverrideCursor();
+    return result;
 }
 
 void TForm_Main::BuildConnectBar() {
@@ -523,6 +418,9 @@ void TForm_Main::BuildInterfacePages() {
     Chart_Result_Oscilloscope = MakeChart(TabSheet_Result, "Chart_Result_Oscilloscope");
     Chart_Result_Oscilloscope->xAxis->setRange(-40, 40);
     Chart_Result_Oscilloscope->yAxis->setRange(0, 110);
+    // Made first, so the collected density lies under the current profile and its markers.
+    Density_Result_Oscilloscope = new TDensityPlottable(Chart_Result_Oscilloscope->xAxis, Chart_Result_Oscilloscope->yAxis);
+    Density_Result_Oscilloscope->setObjectName("Density_Result_Oscilloscope");
     Series_Result_Oscilloscope = AddPointSeries(Chart_Result_Oscilloscope, "Series_Result_Oscilloscope", 2);
     Series1 = AddLineSeries(Chart_Result_Oscilloscope, "Series1", QColor(255, 0, 0), 3);
     Series2 = AddLineSeries(Chart_Result_Oscilloscope, "Series2", QColor(255, 255, 255), 3);
@@ -677,7 +575,10 @@ void TForm_Main::BuildMenus() {
         {Reastore_Factory_Parameters, &TForm_Main::Reastore_Factory_ParametersClick},
     };
     for (const auto& [action, handler] : handlers)
-        connect(action, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); });
+        connect(action, &QAction::triggered, this, [this, handler = handler] {
+            const TWaitCursor wait;
+            (this->*handler)();
+        });
 }
 
 void TForm_Main::BuildTimers() {
@@ -699,6 +600,48 @@ void TForm_Main::BuildTimers() {
     connect(Timer_Result, &QTimer::timeout, this, [this] { Timer_ResultTimer(); });
     connect(Timer_Errors, &QTimer::timeout, this, [this] { Timer_ErrorsTimer(); });
     connect(Timer_Repaint, &QTimer::timeout, this, [this] { Timer_RepaintTimer(); });
+}
+
+// Tab walks the window as it reads: the connect bar, the parameter tabs and grids, the
+// measuring panel, the page tabs and what the shown page holds (the chart takes the keyboard's
+// menu key for its menu). The controls were made panel by panel, not in this order, so the
+// window keeps its own list instead of the toolkit's chain of creation.
+std::vector<QWidget*> TForm_Main::TabOrder() const {
+    std::vector<QWidget*> order = {
+        ComboBox_Connect_Baud, ComboBox_Connect_NetAddress, Button_Connect, Button_Get_Result, Button_Get_Video,
+        PageControl_Parameters->tabBar(), ValueListEditor_User_Parameters, ValueListEditor_Factory_Parameters,
+        CheckBoxReverse, CSpinEditLevel, CSpinEdit1, CheckBoxAuto, CSpinEditX, PageControl_Interface->tabBar(),
+        Chart_Result_Oscilloscope, Camera_Aids->CheckBox_Video_Saturation};
+    // The calibration page's panels: their controls top to bottom, as they were made.
+    for (QWidget* panel : {static_cast<QWidget*>(Panel_Motor), static_cast<QWidget*>(Panel_Calibr_Check)})
+        for (QWidget* control : panel->findChildren<QWidget*>()) {
+            // A spin box's own line edit is part of the spin box, not a control of its own.
+            bool inner = false;
+            for (QWidget* w = control->parentWidget(); w && w != panel; w = w->parentWidget())
+                inner = inner || (w->focusPolicy() & Qt::TabFocus);
+            if ((control->focusPolicy() & Qt::TabFocus) && !inner)
+                order.push_back(control);
+        }
+    return order;
+}
+
+bool TForm_Main::focusNextPrevChild(bool next) {
+    const std::vector<QWidget*> order = TabOrder();
+    const int n = static_cast<int>(order.size());
+    int at = -1;
+    for (QWidget* w = QApplication::focusWidget(); w && at < 0; w = w->parentWidget())
+        if (auto it = std::find(order.begin(), order.end(), w); it != order.end())
+            at = static_cast<int>(it - order.begin());
+    for (int step = 1; step <= n; ++step) {
+        const int k = at < 0 ? (next ? step - 1 : n - step) : ((at + (next ? step : -step)) % n + n) % n;
+        QWidget* control = order[static_cast<size_t>(k)];
+        // Shown, usable, and not clipped away by the collapsed window.
+        if (control->isVisible() && control->isEnabled() && !control->visibleRegion().isEmpty()) {
+            control->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QWidget::focusNextPrevChild(next);
 }
 
 // The panels follow the window's height as aligned panels do: the connect bar at the top,
@@ -899,6 +842,7 @@ void TForm_Main::Button_ConnectClick() {
     Video_ROI = {bounds.left(), bounds.top(), bounds.left() + bounds.width(), bounds.top() + bounds.height()};
     ROI_Dragging = false;
 
+    const TWaitCursor wait; // a silent sensor holds the window for a second
     if ((Sensor_Result = Sensor->Open(record)))
         return;
     if ((Sensor_Result = Sensor->ReadIdentity(Device_Identity)))
@@ -936,6 +880,7 @@ void TForm_Main::Button_ConnectClick() {
     Button_Get_Result->setEnabled(true);
     Timer_Resize->start();
     PageControl_Interface->setEnabled(true);
+    LockOtherPages(false);
     PageControl_Interface->setCurrentWidget(TabSheet_Result);
 
     Video_ROI = RoiFromParameters(User_Params[USER_ROI_LEFT_WIDTH], User_Params[USER_ROI_TOP_HEIGHT]);
@@ -951,12 +896,26 @@ void TForm_Main::Button_Get_ResultClick() {
     if (Button_Get_Result->text() == "Start Measure") {
         Button_Get_Result->setText("Stop Measure");
         Timer_Result->start();
-        PageControl_Interface->setEnabled(false);
+        LockOtherPages(true);
     } else {
         Button_Get_Result->setText("Start Measure");
         Timer_Result->stop();
-        PageControl_Interface->setEnabled(true);
+        LockOtherPages(false);
     }
+}
+
+// While measuring the page must not change, but the chart inside it keeps its menu ("Save to
+// file", "Collect"): only the other pages' tabs are locked, not the whole page control.
+void TForm_Main::LockOtherPages(bool lock) {
+    for (int k = 0; k < PageControl_Interface->count(); ++k)
+        PageControl_Interface->setTabEnabled(k, !lock || k == PageControl_Interface->currentIndex());
+}
+
+bool TForm_Main::PagesLocked() const {
+    for (int k = 0; k < PageControl_Interface->count(); ++k)
+        if (!PageControl_Interface->isTabEnabled(k))
+            return true;
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -971,8 +930,7 @@ void TForm_Main::Timer_ErrorsTimer() {
         Timer_Resize->stop();
         Timer_Result->stop();
         Timer_Motor->stop();
-        Factory_Row = 0;
-        User_Row = 0;
+        ResetEditorRows();
         System_Angle = 0;
         ShowAngle();
         ShowIdentityNone();
@@ -1075,6 +1033,30 @@ void TForm_Main::Accept_Factory_Parameter() {
     Accepting = false;
 }
 
+// Back to the first row in both editors, with no editor left open: a pick in a list the
+// reset left open would be lost, and the menus act on the row the grid highlights.
+void TForm_Main::ResetEditorRows() {
+    QTableWidget* user = ValueListEditor_User_Parameters;
+    const bool was_first = user->currentRow() == 0;
+    for (int row = 0; row < user->rowCount(); ++row)
+        user->closePersistentEditor(user->item(row, 1));
+    if (user->rowCount() > 0) {
+        // The move selects row 0 as a click would, and opens its drop-down.
+        user->setCurrentCell(0, 1);
+        if (was_first)
+            OpenValueEditor(user, 0, -1);
+    }
+    // A typed factory value is committed and its editor closed by the move; the row is not
+    // taken into the array (a half-typed number would raise a second box).
+    QTableWidget* factory = ValueListEditor_Factory_Parameters;
+    if (factory->rowCount() > 0) {
+        const QSignalBlocker quiet(factory);
+        factory->setCurrentCell(0, 1);
+    }
+    User_Row = 0;
+    Factory_Row = 0;
+}
+
 void TForm_Main::OpenValueEditor(QTableWidget* grid, int row, int previous_row) {
     if (previous_row >= 0 && previous_row != row)
         grid->closePersistentEditor(grid->item(previous_row, 1));
@@ -1123,6 +1105,19 @@ bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     const bool user = IsInside(widget, ValueListEditor_User_Parameters);
     const bool factory = IsInside(widget, ValueListEditor_Factory_Parameters);
+    // Space, F4 or Alt+Down on the user grid open the current row's list or dialog: the
+    // keyboard's way to a deliberate pick.
+    if (event->type() == QEvent::KeyPress && widget == ValueListEditor_User_Parameters) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool opens = key->key() == Qt::Key_Space || key->key() == Qt::Key_F4 ||
+                           (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier));
+        QTableWidget* grid = ValueListEditor_User_Parameters;
+        if (opens && grid->currentRow() >= 0) {
+            ValueListEditor_User_ParametersKeyPress();
+            if (OpenValueCell(grid->indexWidget(grid->model()->index(grid->currentRow(), 1))))
+                return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->text().isEmpty()) {
         // Every typed key first accepts the row as it stands.
         if (user && widget == ValueListEditor_User_Parameters)

@@ -11,6 +11,7 @@
 #include "motor/Motorinterface.h"
 #include "sensor/ParameterMap.h"
 #include "sensor/Zq455interface.h"
+#include "view/FrameProbe.h"
 #include "view/FrameView.h"
 #include "view/ProfileAnalysis.h"
 
@@ -27,6 +28,9 @@ class QCheckBox;
 class QComboBox;
 class QCPGraph;
 class TPointCloudPlottable;
+namespace zq455 {
+class TDensityPlottable;
+}
 class QCustomPlot;
 class QDialog;
 class QFrame;
@@ -45,6 +49,7 @@ class QTimer;
 
 namespace zq455 {
 
+class TCameraAids;
 class TForm_Exposure;
 class TForm_Exposure_Delay;
 class TForm_Ext_Sig;
@@ -208,6 +213,8 @@ public:
     TRoi Video_ROI_Prev;
     // Pixel bytes of the last frame reply, line after line, each line as long as the frame.
     std::vector<uint8_t> Video_Buffer;
+    TFrameArea Video_Frame; // where the last frame shown lies on the camera; empty before one
+    TCameraAids* Camera_Aids = nullptr; // the pixel under the mouse, "Show saturation"
     std::unique_ptr<QImage> Video_Bitmap;
     QString Start_Dir;
     uint16_t Collapsed_Height = 0;
@@ -224,6 +231,8 @@ public:
     TProfileTick Profile_Tick;
 
     bool IsConnected() const;
+    // True while measuring keeps the other pages' tabs locked.
+    bool PagesLocked() const;
     // The window's height constraint; FormResize keeps the height equal to it.
     int MinHeight() const;
     void SetMinHeight(int height);
@@ -276,6 +285,7 @@ public:
     QTabWidget* PageControl_Interface = nullptr;
     QWidget* TabSheet_Result = nullptr;
     QCustomPlot* Chart_Result_Oscilloscope = nullptr;
+    TDensityPlottable* Density_Result_Oscilloscope = nullptr; // what "Collect" has gathered
     TPointCloudPlottable* Series_Result_Oscilloscope = nullptr;
     QCPGraph* Series1 = nullptr;
     QCPGraph* Series2 = nullptr;
@@ -362,6 +372,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void BuildConnectBar();
@@ -378,15 +389,18 @@ private:
     void ShowStepView(const std::vector<TCalibrPoint>& points);
     void ShowRunProgress();
     void AfterMotorButton(bool start_timer);
-    bool Sensor_Busy = false; // a table transfer or save drives a progress dialog
+    bool Sensor_Busy = false; // a table transfer, table save or frame drives a progress dialog
     void BuildVideoPage();
     void SaveVideoBitmap();
     void BuildMenus();
     void BuildTimers();
     void BuildProfilePage(); // the RESULT chart's look and the page's handlers
     void AlignPanels();
+    std::vector<QWidget*> TabOrder() const;
 
     void FillNetAddressList();
+    void LockOtherPages(bool lock);
+    void ResetEditorRows();
     void ShowAngle();
     void ShowIdentityNone();
     void CollapseNow();

@@ -6,6 +6,7 @@
 #include "Main.h"
 
 #include "PointCloudPlottable.h"
+#include "WaitCursor.h"
 #include "calibration/DataFile.h"
 #include "calibration/TableComputation.h"
 #include "calibration/TableEdits.h"
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <optional>
 #include <qcustomplot.h>
 
 namespace zq455 {
@@ -80,21 +82,33 @@ void TForm_Main::ConnectCalibrationPage() {
         [this] { return Device_Identity[IDENTITY_RANGE_Z]; });
     ShowProgress = [](QProgressDialog& dialog) { dialog.show(); };
 
-    const std::pair<QPushButton*, void (TForm_Main::*)()> buttons[] = {
-        {Button_Motor_Connect, &TForm_Main::Button_Motor_ConnectClick},
-        {Button_Motor_Init, &TForm_Main::Button_Motor_InitClick},
-        {Button_Motor_Forward, &TForm_Main::Button_Motor_ForwardClick},
-        {Button_Motor_Backward, &TForm_Main::Button_Motor_BackwardClick},
-        {Button_Calibration, &TForm_Main::Button_CalibrationClick},
-        {Button_Calibr_Save_File, &TForm_Main::Button_Calibr_Save_FileClick},
-        {Button_Calibr_Load_File, &TForm_Main::Button_Calibr_Load_FileClick},
-        {Button_Calibr_Calculate, &TForm_Main::Button_Calibr_CalculateClick},
-        {Button_Calibr_Rst_Pnt, &TForm_Main::Button_Calibr_Rst_PntClick},
-        {Button_TABLE_Trans, &TForm_Main::Button_TABLE_TransClick},
-        {Button_TABLE_Save, &TForm_Main::Button_TABLE_SaveClick},
+    // Each button's handler; all but the two file buttons (whose dialogs wait for the
+    // engineer) hold the window in a device call or a computation, under the wait cursor.
+    struct TButtonHandler {
+        QPushButton* button;
+        void (TForm_Main::*handler)();
+        bool waits;
     };
-    for (const auto& [button, handler] : buttons)
-        connect(button, &QPushButton::clicked, this, [this, handler = handler] { (this->*handler)(); });
+    const TButtonHandler buttons[] = {
+        {Button_Motor_Connect, &TForm_Main::Button_Motor_ConnectClick, true},
+        {Button_Motor_Init, &TForm_Main::Button_Motor_InitClick, true},
+        {Button_Motor_Forward, &TForm_Main::Button_Motor_ForwardClick, true},
+        {Button_Motor_Backward, &TForm_Main::Button_Motor_BackwardClick, true},
+        {Button_Calibration, &TForm_Main::Button_CalibrationClick, true},
+        {Button_Calibr_Save_File, &TForm_Main::Button_Calibr_Save_FileClick, false},
+        {Button_Calibr_Load_File, &TForm_Main::Button_Calibr_Load_FileClick, false},
+        {Button_Calibr_Calculate, &TForm_Main::Button_Calibr_CalculateClick, true},
+        {Button_Calibr_Rst_Pnt, &TForm_Main::Button_Calibr_Rst_PntClick, false},
+        {Button_TABLE_Trans, &TForm_Main::Button_TABLE_TransClick, true},
+        {Button_TABLE_Save, &TForm_Main::Button_TABLE_SaveClick, true},
+    };
+    for (const TButtonHandler& entry : buttons)
+        connect(entry.button, &QPushButton::clicked, this, [this, entry] {
+            std::optional<TWaitCursor> wait;
+            if (entry.waits)
+                wait.emplace();
+            (this->*entry.handler)();
+        });
     connect(CSpinEdit_Calibr_Ind_Step, &QSpinBox::valueChanged, this,
             [this] { CSpinEdit_Calibr_Ind_StepChange(); });
     connect(Timer_Motor, &QTimer::timeout, this, [this] { Timer_MotorTimer(); });

@@ -1,10 +1,12 @@
 // The RESULT page: the measurement tick with its flatness check, the profile chart, "Axis
-// Reverse" and "Auto", and the chart's menu ("Save to file", "Clear", "Collect"). The tick's
+// Reverse" and "Auto", and the chart's menu ("Save to file", "Clear", "Collect": a density of
+// every profile collected, drawn under the current one). The tick's
 // arithmetic is AnalyseProfile and the file's layout FormatProfileText (src/view/); the
 // handlers here read the controls, call them and draw what comes back.
 
 #include "Main.h"
 
+#include "DensityPlottable.h"
 #include "PointCloudPlottable.h"
 #include "view/ProfileFile.h"
 
@@ -53,8 +55,8 @@ void TForm_Main::Timer_ResultTimer() {
 }
 
 void TForm_Main::ShowProfile(uint16_t pair_count) {
-    if (!Collect1->isChecked())
-        Series_Result_Oscilloscope->Clear();
+    // The point series holds the current profile; what "Collect" keeps is the density under it.
+    Series_Result_Oscilloscope->Clear();
 
     TProfileControls controls;
     controls.auto_centre = Result_Auto;
@@ -87,6 +89,10 @@ void TForm_Main::ShowProfile(uint16_t pair_count) {
     for (const TProfilePoint& p : Profile_Tick.points)
         points.push_back({p.x, p.z, colour});
     Series_Result_Oscilloscope->AddPoints(points);
+    if (Collect1->isChecked())
+        Density_Result_Oscilloscope->AddProfile(Profile_Tick.points.data(), Profile_Tick.points.size());
+    else if (!Density_Result_Oscilloscope->Raster().Empty())
+        Density_Result_Oscilloscope->Clear();
     Chart_Result_Oscilloscope->replot();
 }
 
@@ -126,6 +132,7 @@ void TForm_Main::MenuItem4Click() {
 void TForm_Main::MenuItem5Click() {
     // The edge markers stay for the next tick to clear; the pair count keeps its value.
     Series_Result_Oscilloscope->Clear();
+    Density_Result_Oscilloscope->Clear();
     Result_Profile.fill(TProfilePoint{});
     Chart_Result_Oscilloscope->replot();
 }

@@ -3,18 +3,23 @@
 // left button (it rewrites the two ROI user parameters, nothing is sent), the frame rate that
 // region allows, and the frame saved as an 8-bit bitmap with the right button.
 
+#include "CameraAids.h"
 #include "DisplayText.h"
 #include "Main.h"
+#include "WaitCursor.h"
 #include "link/ResultCodes.h"
 #include "view/BitmapFile.h"
 #include "view/ProfileFile.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -78,9 +83,16 @@ void TForm_Main::BuildVideoPage() {
     frame_area->setObjectName("Panel_Video_Frame");
     frame_area->setFixedSize(FRAME_WIDTH, FRAME_HEIGHT);
     ScrollBox_Video->setWidget(frame_area);
+    Camera_Aids = new TCameraAids(TabSheet_Video);
+    connect(Camera_Aids->CheckBox_Video_Saturation, &QCheckBox::toggled, this, [this](bool on) {
+        TCameraAids::MarkSaturation(*Video_Bitmap, on);
+        PaintBox_BitMap->update();
+    });
     auto* layout = new QVBoxLayout(TabSheet_Video);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(ScrollBox_Video);
+    layout->setSpacing(0);
+    layout->addWidget(ScrollBox_Video, 1);
+    layout->addWidget(Camera_Aids);
 
     PaintBox_BitMap = new TPaintBox(frame_area);
     PaintBox_BitMap->setObjectName("PaintBox_BitMap");
@@ -98,10 +110,45 @@ void TForm_Main::BuildVideoPage() {
     connect(Button_Get_Video, &QPushButton::clicked, this, [this] { Button_Get_VideoClick(); });
 }
 
+namespace {
+
+QString FrameProgressText(uint32_t done, uint32_t rows, uint32_t width, uint32_t baud) {
+    return QString("Receiving the frame: line %1 of %2\n%3 x %2 pixels, about %4 s at %5 bit/s")
+        .arg(done)
+        .arg(rows)
+        .arg(width)
+        .arg(FrameReplySeconds(rows, width, baud), 0, 'f', 1)
+        .arg(baud);
+}
+
+} // namespace
+
 void TForm_Main::Button_Get_VideoClick() {
+    // A whole frame takes seconds on the wire (3.6 s at 921600 bit/s, half a minute at 115200):
+    // the lines are counted as they arrive, under the wait cursor.
+    const TWaitCursor wait;
+    const uint32_t baud = Sensor->connection.baud;
+    const TRoi expected = RoiFromParameters(User_Params[USER_ROI_LEFT_WIDTH], User_Params[USER_ROI_TOP_HEIGHT]);
+    const uint32_t expected_rows = static_cast<uint32_t>(std::clamp(expected.bottom - expected.top, 0, FRAME_HEIGHT));
+    const uint32_t expected_width = static_cast<uint32_t>(std::clamp(expected.right - expected.left, 0, FRAME_WIDTH));
+    QProgressDialog dialog(FrameProgressText(0, expected_rows, expected_width, baud), QString(), 0,
+                           int(std::max<uint32_t>(expected_rows, 1)), this);
+    PrepareProgressDialog(dialog, "ProgressDialog_Frame");
+    ShowProgress(dialog);
+    QApplication::processEvents();
+
     uint16_t rows = 0, width = 0, top = 0, left = 0;
+    Sensor_Busy = true; // the calibration's timer keeps off the link meanwhile
     Sensor_Result = Sensor->GetVideo(Video_Buffer.data(), static_cast<uint32_t>(Video_Buffer.size()), rows,
-                                     width, top, left);
+                                     width, top, left, [&](uint32_t done, uint32_t lines, uint32_t pixels) {
+                                         if (dialog.maximum() != int(lines))
+                                             dialog.setMaximum(int(lines));
+                                         dialog.setLabelText(FrameProgressText(done, lines, pixels, baud));
+                                         dialog.setValue(int(done));
+                                         QApplication::processEvents();
+                                     });
+    Sensor_Busy = false;
+    dialog.close();
     if (Sensor_Result)
         return;
     // A well-formed reply whose frame does not lie on the camera is not shown: nothing could
@@ -110,6 +157,7 @@ void TForm_Main::Button_Get_VideoClick() {
         Sensor_Result = RESULT_UNKNOWN_ERROR;
         return;
     }
+    Video_Frame = {Video_Buffer.data(), width, rows, left, top};
     PaintBox_BitMap->setGeometry(left, top, width, rows);
     QImage bitmap(width, rows, QImage::Format_Indexed8);
     bitmap.setColorTable(Video_Bitmap->colorTable());
@@ -159,6 +207,7 @@ void TForm_Main::PaintBox_BitMapMouseDown(Qt::MouseButton button, int x, int y) 
 void TForm_Main::PaintBox_BitMapMouseMove(int x, int y) {
     x += PaintBox_BitMap->x();
     y += PaintBox_BitMap->y();
+    Camera_Aids->Probe(Video_Frame, x, y);
     if (StepRoiDrag(*this, [&](TRoiDrag& drag) { return drag.Move(x, y); }))
         Panel_Freq->setText(QString::fromStdString(FrameRateText(Video_Fps)));
 }

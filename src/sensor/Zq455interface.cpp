@@ -108,7 +108,8 @@ uint32_t TZQ455Interface::ReceivePacket(uint8_t* data, uint16_t& data_length) {
 }
 
 uint32_t TZQ455Interface::ReceiveVideoPacket(uint8_t* pixels, uint32_t capacity, uint16_t& rows,
-                                             uint16_t& width, uint16_t& top, uint16_t& left) {
+                                             uint16_t& width, uint16_t& top, uint16_t& left,
+                                             const TFrameProgress& progress) {
     rows = 0;
     width = 0;
     uint8_t header[8];
@@ -132,9 +133,12 @@ uint32_t TZQ455Interface::ReceiveVideoPacket(uint8_t* pixels, uint32_t capacity,
     }
     crc_value = 0;
     crc.Update(crc_value, header + 2, 6);
-    for (uint32_t line = 0; line < frame_rows; ++line)
+    for (uint32_t line = 0; line < frame_rows; ++line) {
         if ((status = ReadLink(pixels + static_cast<size_t>(line) * frame_width, frame_width)))
             return status;
+        if (progress)
+            progress(line + 1, frame_rows, frame_width);
+    }
     if ((status = ReadLink(crc_bytes, 3)))
         return status;
     for (uint32_t i = 0; i < count; ++i)
@@ -291,10 +295,10 @@ uint32_t TZQ455Interface::GetResult(uint8_t& result_status, uint16_t& count, uin
 }
 
 uint32_t TZQ455Interface::GetVideo(uint8_t* pixels, uint32_t capacity, uint16_t& rows, uint16_t& width,
-                                   uint16_t& top, uint16_t& left) {
+                                   uint16_t& top, uint16_t& left, const TFrameProgress& progress) {
     if (SendPacket(CMD_GET_VIDEO, nullptr, 0))
         return status;
-    return ReceiveVideoPacket(pixels, capacity, rows, width, top, left);
+    return ReceiveVideoPacket(pixels, capacity, rows, width, top, left, progress);
 }
 
 uint32_t TZQ455Interface::ReadAngleCommand(uint8_t command, uint32_t& value) {

@@ -24,6 +24,9 @@ struct TSensorConnection {
 
 // Progress of a table transfer: blocks done so far, blocks in all.
 using TTransferProgress = std::function<void(uint32_t done, uint32_t total)>;
+// Progress of a camera frame's reply: lines received so far, lines and pixels a line the
+// frame announced.
+using TFrameProgress = std::function<void(uint32_t lines_done, uint32_t lines, uint32_t width)>;
 
 constexpr const char* SENSOR_USB_DESCRIPTION = "D2XX Recovery PID for XP";
 // A start-byte hunt gives up after this many bytes with bit 7 set: more than a whole packet
@@ -31,6 +34,12 @@ constexpr const char* SENSOR_USB_DESCRIPTION = "D2XX Recovery PID for XP";
 constexpr uint32_t START_BYTE_HUNT_LIMIT = protocol::PACKET_DATA_SIZE + protocol::REQUEST_OVERHEAD;
 // The window's frame store; GetVideo refuses a frame that announces more.
 constexpr uint32_t VIDEO_FRAME_CAPACITY = 640 * 512;
+// Seconds a frame reply of `rows` x `width` pixels takes on the wire at `baud` bit/s: the start
+// byte, the four 2-byte header fields, the pixels and the 3-byte CRC, 10 bits a byte (8N1).
+inline double FrameReplySeconds(uint32_t rows, uint32_t width, uint32_t baud) {
+    const double bytes = 1.0 + 8.0 + static_cast<double>(rows) * width + 3.0;
+    return baud ? bytes * 10.0 / baud : 0.0;
+}
 // TransmitTable sends the table in blocks of this many values (the last one may be shorter).
 constexpr uint32_t TABLE_BLOCK_VALUES = 4096;
 // The transmit table: 1024 z-slots x 640 columns.
@@ -49,7 +58,7 @@ public:
     uint32_t SendPacket(uint8_t command, const uint8_t* payload, uint16_t payload_length);
     uint32_t ReceivePacket(uint8_t* data, uint16_t& data_length);
     uint32_t ReceiveVideoPacket(uint8_t* pixels, uint32_t capacity, uint16_t& rows, uint16_t& width,
-                                uint16_t& top, uint16_t& left);
+                                uint16_t& top, uint16_t& left, const TFrameProgress& progress = {});
 
     // Command set.
     uint32_t ReadIdentity(uint16_t* values);
@@ -60,8 +69,9 @@ public:
     uint32_t FlashUserParameters(bool restore);
     // `capacity` is the number of u16 entries the caller's array holds.
     uint32_t GetResult(uint8_t& result_status, uint16_t& count, uint16_t* values, uint32_t capacity);
+    // `progress` hears of every line as it arrives (and of none when the header is refused).
     uint32_t GetVideo(uint8_t* pixels, uint32_t capacity, uint16_t& rows, uint16_t& width, uint16_t& top,
-                      uint16_t& left);
+                      uint16_t& left, const TFrameProgress& progress = {});
     uint32_t RotateSystem(uint32_t& value);
     uint32_t ReadAngle(uint32_t& value);
     uint32_t FlashAngle(bool restore);

@@ -3,6 +3,7 @@
 // are driven by calling the timer's handler, so every assertion sees one known reply.
 
 #include "WindowFixture.h"
+#include "app/DensityPlottable.h"
 #include "app/PointCloudPlottable.h"
 #include "cli/Cli.h"
 #include "view/ProfileFile.h"
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QSpinBox>
+#include <QTabBar>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -167,42 +169,127 @@ TEST_F(ProfileWindow, MeasuringDrawsTheProfileWithMarkersRedAtLevelZeroAndGreenW
     EXPECT_FALSE(window->Result_Auto);
 }
 
-TEST_F(ProfileWindow, CollectKeepsEarlierProfilesInTheirColoursAndClearEmptiesChartAndProfile) {
+TEST_F(ProfileWindow, CollectGathersEveryProfileIntoADensityAndClearEmptiesChartAndProfile) {
     Connect();
     Tick();
-    const size_t first = Points();
-    ASSERT_GT(first, 0u);
+    const TDensityRaster& density = window->Density_Result_Oscilloscope->Raster();
+    EXPECT_TRUE(density.Empty()); // not collecting yet
     window->Collect1->trigger();
     ASSERT_TRUE(window->Collect1->isChecked());
     window->CSpinEditLevel->setValue(100000);
     Tick();
-    const size_t second = window->Profile_Tick.points.size();
-    ASSERT_EQ(Points(), first + second);
-    const auto& drawn = window->Series_Result_Oscilloscope->Points();
-    EXPECT_EQ(drawn.front().colour, RED);
-    EXPECT_EQ(drawn[first - 1].colour, RED);
-    EXPECT_EQ(drawn[first].colour, GREEN);
-    EXPECT_EQ(drawn.back().colour, GREEN);
-    // The markers belong to the current profile only.
+    const size_t first = window->Profile_Tick.points.size();
+    ASSERT_GT(first, 900u);
+    EXPECT_EQ(density.TotalHits(), first); // every point lies in the chart's ranges
+    Tick();
+    EXPECT_EQ(density.TotalHits(), first + window->Profile_Tick.points.size());
+    // A cell per pixel of the plot area, over the chart's ranges.
+    const QRect area = window->Chart_Result_Oscilloscope->axisRect()->rect();
+    EXPECT_EQ(density.Columns(), static_cast<uint32_t>(area.width()));
+    EXPECT_EQ(density.Rows(), static_cast<uint32_t>(area.height()));
+    EXPECT_EQ(density.ZHigh(), window->Chart_Result_Oscilloscope->yAxis->range().upper);
+    // The point series and the markers are the current profile's, in its colour.
+    EXPECT_EQ(Points(), window->Profile_Tick.points.size());
+    EXPECT_EQ(window->Series_Result_Oscilloscope->Points().front().colour, GREEN);
     EXPECT_EQ(MarkerPoints(window->Series1), 2u);
     EXPECT_EQ(MarkerPoints(window->Series2), 2u);
 
-    // "Clear" empties the chart and the kept profile; the pair count and the markers stay.
+    // "Clear" empties the density, the chart and the kept profile; the pair count stays.
     window->MenuItem5->trigger();
+    EXPECT_TRUE(density.Empty());
     EXPECT_EQ(Points(), 0u);
     for (const TProfilePoint& p : window->Result_Profile)
         ASSERT_TRUE(p.x == 0 && p.z == 0);
     EXPECT_EQ(window->Result_Pair_Count, 1024);
-    EXPECT_EQ(MarkerPoints(window->Series1), 2u);
     Tick();
     Tick();
-    EXPECT_EQ(Points(), 2 * window->Profile_Tick.points.size());
+    EXPECT_GT(density.TotalHits(), window->Profile_Tick.points.size());
 
-    // Unticked, the next tick shows its own profile alone.
+    // Unticked, the next tick empties the density and shows its own profile alone.
     window->Collect1->trigger();
     EXPECT_FALSE(window->Collect1->isChecked());
     Tick();
+    EXPECT_TRUE(density.Empty());
     EXPECT_EQ(Points(), window->Profile_Tick.points.size());
+}
+
+TEST_F(ProfileWindow, TheDensityIsDrawnUnderTheProfileAndAxisReverseFlipsIt) {
+    Connect();
+    QCustomPlot* chart = window->Chart_Result_Oscilloscope;
+    EXPECT_EQ(chart->plottable(0), window->Density_Result_Oscilloscope); // drawn first, underneath
+    window->Collect1->trigger();
+    for (int k = 0; k < 5; ++k)
+        Tick();
+    // The density alone on the picture: the current profile and its markers hidden.
+    for (QCPAbstractPlottable* layer : {static_cast<QCPAbstractPlottable*>(window->Series_Result_Oscilloscope),
+                                        static_cast<QCPAbstractPlottable*>(window->Series1),
+                                        static_cast<QCPAbstractPlottable*>(window->Series2)})
+        layer->setVisible(false);
+    // A point of the step's top, well above the middle of the Z range.
+    const TProfilePoint* high = nullptr;
+    for (const TProfilePoint& p : window->Profile_Tick.points)
+        if (!high || p.z > high->z)
+            high = &p;
+    ASSERT_NE(high, nullptr);
+    const QColor background(16, 16, 16);
+    auto colour_at = [&](double x, double z) {
+        chart->replot();
+        const QImage picture = chart->toPixmap(chart->width(), chart->height(), 1.0).toImage();
+        return QColor(picture.pixel(int(chart->xAxis->coordToPixel(x)), int(chart->yAxis->coordToPixel(z))));
+    };
+    const int upright_y = int(chart->yAxis->coordToPixel(high->z));
+    EXPECT_NE(colour_at(high->x, high->z), background);
+    window->CheckBoxReverse->click();
+    ASSERT_TRUE(chart->yAxis->rangeReversed());
+    EXPECT_NE(colour_at(high->x, high->z), background); // the density went with the axis
+    const QImage flipped = chart->toPixmap(chart->width(), chart->height(), 1.0).toImage();
+    EXPECT_EQ(QColor(flipped.pixel(int(chart->xAxis->coordToPixel(high->x)), upright_y)), background);
+}
+
+TEST_F(ProfileWindow, WhileMeasuringTheChartMenuWorksAndOnlyThePageTabsAreLocked) {
+    Connect();
+    window->Start_Dir = QString::fromStdString(folder.string());
+    QTest::mouseClick(window->Button_Get_Result, Qt::LeftButton);
+    ASSERT_TRUE(window->Timer_Result->isActive());
+    ASSERT_TRUE(WaitFor([&] { return Points() > 0; }, 2000));
+    EXPECT_TRUE(window->PagesLocked());
+    EXPECT_TRUE(window->Chart_Result_Oscilloscope->isEnabled());
+    // A click on the VIDEO tab does not change the page.
+    QTabBar* tabs = window->PageControl_Interface->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    EXPECT_EQ(window->PageControl_Interface->currentWidget(), window->TabSheet_Result);
+
+    // The chart's menu opens on a right click while the timer runs.
+    QCustomPlot* chart = window->Chart_Result_Oscilloscope;
+    const QPoint at = chart->rect().center();
+    QContextMenuEvent right_click(QContextMenuEvent::Mouse, at, chart->mapToGlobal(at));
+    QApplication::sendEvent(chart, &right_click);
+    EXPECT_TRUE(window->PopupMenu_Save_Data->isVisible());
+    window->PopupMenu_Save_Data->hide();
+
+    // "Collect" while measuring gathers, and unticked it is empty after the next tick.
+    window->Collect1->trigger();
+    const TDensityRaster& density = window->Density_Result_Oscilloscope->Raster();
+    ASSERT_TRUE(WaitFor([&] { return density.TotalHits() > 2 * window->Profile_Tick.points.size(); }, 2000));
+    window->Collect1->trigger();
+    ASSERT_TRUE(WaitFor([&] { return density.Empty(); }, 1000));
+
+    // "Save to file" while ticks go on behind the dialog: the file holds the profile current
+    // when the dialog closed.
+    const uint32_t at_open = demo->sensor->Counters().answered;
+    std::string when_opened;
+    during_dialog = [&] {
+        when_opened = FormatProfileText(window->Result_Profile, window->Result_Pair_Count);
+        WaitFor([&] { return demo->sensor->Counters().answered > at_open + 3; }, 2000);
+    };
+    Save(QString::fromStdString((folder / "live.txt").string()));
+    const std::string expected = FormatProfileText(window->Result_Profile, window->Result_Pair_Count);
+    EXPECT_NE(expected, when_opened); // the scene's noise moved the profile meanwhile
+    QTest::mouseClick(window->Button_Get_Result, Qt::LeftButton);
+    EXPECT_FALSE(window->PagesLocked());
+    EXPECT_EQ(ReadAll(folder / "live.txt"), expected);
+    EXPECT_GT(demo->sensor->Counters().answered, at_open + 3);
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(ProfileWindow, AFailedTickLeavesChartAndProfileUntouched) {

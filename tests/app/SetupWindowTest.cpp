@@ -2,6 +2,13 @@
 // message boxes are answered by the hook the window routes them through.
 
 #include "WindowFixture.h"
+#include "app/ParameterDelegates.h"
+#include "app/WaitCursor.h"
+
+#include <QPointer>
+#include <QWheelEvent>
+#include <atomic>
+#include <thread>
 
 using namespace zq455;
 using namespace zq455::test;
@@ -163,7 +170,7 @@ TEST_F(SetupWindow, DisconnectWhileMeasuringIsReportedOnTheNextRequest) {
     Connect();
     window->Button_Get_Result->click();
     EXPECT_EQ(window->Button_Get_Result->text(), "Stop Measure");
-    EXPECT_FALSE(window->PageControl_Interface->isEnabled());
+    EXPECT_TRUE(window->PagesLocked());
     ASSERT_TRUE(WaitFor([&] { return demo->sensor->Counters().answered > 8; }, 2000));
     EXPECT_TRUE(boxes.empty());
     window->Button_Connect->click(); // stays enabled while measuring
@@ -174,9 +181,10 @@ TEST_F(SetupWindow, DisconnectWhileMeasuringIsReportedOnTheNextRequest) {
     EXPECT_EQ(window->Button_Get_Result->text(), "Start Measure");
     EXPECT_FALSE(window->Button_Get_Result->isEnabled());
     EXPECT_EQ(window->Button_Get_Video->text(), "Get BITMAP");
-    // The page control stays as the reset found it until the next connect.
-    EXPECT_FALSE(window->PageControl_Interface->isEnabled());
+    // The pages stay locked as the reset found them until the next connect.
+    EXPECT_TRUE(window->PagesLocked());
     Connect();
+    EXPECT_FALSE(window->PagesLocked());
     EXPECT_TRUE(window->PageControl_Interface->isEnabled());
 }
 
@@ -477,4 +485,198 @@ TEST_F(SetupWindow, ClosingReleasesBothLinksAndStopsTheTimers) {
     window.reset();
     Start(false);
     Connect();
+}
+
+namespace {
+
+// The drop-down of a user row, open on its cell.
+TPickListBox* PickListOf(QTableWidget* grid, int row) {
+    return dynamic_cast<TPickListBox*>(grid->indexWidget(grid->model()->index(row, 1)));
+}
+
+void Wheel(QWidget* widget, int notches) {
+    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent wheel(at, widget->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+}
+
+} // namespace
+
+TEST_F(SetupWindow, OnlyADeliberatePickChangesAValueNeverTheWheelOrAKeyOfTheClosedBox) {
+    Connect();
+    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    // A click on the row's name makes it current and opens its drop-down on the value.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualItemRect(grid->item(USER_RESULT_LENGTH, 0)).center());
+    ASSERT_EQ(window->User_Row, USER_RESULT_LENGTH);
+    TPickListBox* box = PickListOf(grid, USER_RESULT_LENGTH);
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(box->currentText(), "1024");
+    const uint16_t length = window->User_Params[USER_RESULT_LENGTH];
+
+    // Wheel notches either way, the arrow keys, a typed digit: the closed box keeps its value.
+    Wheel(box, -1);
+    Wheel(box, 1);
+    Wheel(box, -3);
+    QTest::keyClick(box, Qt::Key_1);
+    QTest::keyClick(box, Qt::Key_5);
+    EXPECT_EQ(box->currentText(), "1024");
+    EXPECT_FALSE(box->view()->isVisible());
+    QTest::keyClick(box, Qt::Key_Up); // the grid takes it: the row above becomes current
+    EXPECT_EQ(window->User_Row, USER_UART_BAUDRATE);
+    EXPECT_EQ(window->User_Params[USER_RESULT_LENGTH], length);
+    EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "1024");
+    EXPECT_EQ(window->User_Params[USER_UART_BAUDRATE], demo->sensor->Store().working.User(USER_UART_BAUDRATE));
+
+    // Keyboard: open the list, step down twice, take it with Enter.
+    QTest::keyClick(PickListOf(grid, USER_UART_BAUDRATE), Qt::Key_Down);
+    box = PickListOf(grid, USER_RESULT_LENGTH);
+    ASSERT_NE(box, nullptr);
+    QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+    ASSERT_TRUE(box->view()->isVisible());
+    QTest::keyClick(box->view(), Qt::Key_Up);
+    QTest::keyClick(box->view(), Qt::Key_Up);
+    QTest::keyClick(box->view(), Qt::Key_Return);
+    EXPECT_FALSE(box->view()->isVisible());
+    EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "256");
+    EXPECT_EQ(window->User_Params[USER_RESULT_LENGTH], 1);
+
+    // Mouse: open the list with F4 and click an item in it.
+    QTest::keyClick(box, Qt::Key_F4);
+    ASSERT_TRUE(box->view()->isVisible());
+    const QModelIndex item = box->model()->index(2, 0); // "512"
+    QTest::mouseClick(box->view()->viewport(), Qt::LeftButton, {}, box->view()->visualRect(item).center());
+    EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "512");
+    EXPECT_EQ(window->User_Params[USER_RESULT_LENGTH], 2);
+    // Only a Load sends it.
+    EXPECT_EQ(demo->sensor->Store().working.User(USER_RESULT_LENGTH), length);
+}
+
+TEST_F(SetupWindow, TheErrorResetClosesTheOpenEditorAndTheMenusActOnTheHighlightedRow) {
+    Connect();
+    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    SelectUserRow(USER_RESULT_LENGTH);
+    TPickListBox* box = PickListOf(grid, USER_RESULT_LENGTH);
+    ASSERT_NE(box, nullptr);
+    box->showPopup();
+    ASSERT_TRUE(box->view()->isVisible());
+    QPointer<QWidget> popup = box->view();
+
+    demo->sensor->InjectFault(TSensorFault::NO_REPLY);
+    window->Read_User_Parameters->trigger();
+    ASSERT_EQ(window->Sensor_Result, 3u);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 1500));
+    QApplication::processEvents(); // the closed editor goes on the next pass
+    // No list left open to take a pick, the highlighted row and User_Row are both row 0.
+    EXPECT_TRUE(popup.isNull() || !popup->isVisible());
+    EXPECT_EQ(PickListOf(grid, USER_RESULT_LENGTH), nullptr);
+    EXPECT_EQ(grid->currentRow(), 0);
+    EXPECT_EQ(window->User_Row, 0);
+    EXPECT_EQ(window->Factory_Row, 0);
+
+    // After the next connect "Read" fetches the highlighted row, row 0.
+    Connect();
+    TSensorStore store = demo->sensor->Store();
+    store.working.factory[USER_FIRST_FACTORY + USER_SENSOR_ON_OFF] = 0;
+    store.working.factory[USER_FIRST_FACTORY + USER_RESULT_LENGTH] = 0;
+    demo->sensor->SetStore(store);
+    window->Read_User_Parameter->trigger();
+    EXPECT_EQ(window->Sensor_Result, 0u);
+    EXPECT_EQ(Cell(grid, USER_SENSOR_ON_OFF), "off");
+    EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "1024");
+    // The row the reset left current still opens its drop-down for a pick.
+    ASSERT_NE(PickListOf(grid, USER_SENSOR_ON_OFF), nullptr);
+}
+
+TEST_F(SetupWindow, ConnectToASilentSensorShowsTheWaitCursorForItsWholeLength) {
+    demo->sensor->InjectFault(TSensorFault::NO_REPLY, TFaultMode::EVERY_REPLY);
+    // The window's thread is blocked in the call; another thread looks at the cursor.
+    std::atomic<bool> sampling{true};
+    std::atomic<int> samples{0}, waiting{0};
+    std::thread sampler([&] {
+        while (sampling) {
+            ++samples;
+            waiting += TWaitCursor::Depth() > 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    window->Button_Connect->click();
+    const qint64 blocked_ms = clock.elapsed();
+    sampling = false;
+    sampler.join();
+    EXPECT_EQ(window->Sensor_Result, 3u);
+    EXPECT_GE(blocked_ms, 900); // the identity's read time-out
+    // Every sample but the few taken around the click itself saw the wait cursor.
+    EXPECT_GT(samples.load(), 100);
+    EXPECT_GE(waiting.load(), samples.load() - 20);
+    EXPECT_EQ(TWaitCursor::Depth(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 1500));
+    EXPECT_EQ(boxes[0].text, "Read timeout.");
+}
+
+TEST_F(SetupWindow, TabWalksEveryControlOfThePageInReadingOrder) {
+    Connect();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    // The connect bar's lists are locked while connected: the walk starts at the button.
+    window->Button_Connect->setFocus(Qt::TabFocusReason);
+    const QStringList expected = {
+        "Button_Connect", "Button_Get_Result",
+        "PageControl_Parameters", "ValueListEditor_User_Parameters", "CheckBoxReverse", "CSpinEditLevel",
+        "CSpinEdit1", "CheckBoxAuto", "CSpinEditX", "PageControl_Interface", "Chart_Result_Oscilloscope",
+        "Button_Connect"};
+    QStringList walked;
+    for (int k = 0; k < expected.size(); ++k) {
+        QWidget* focus = QApplication::focusWidget();
+        // A tab bar and a spin box's line edit stand for their control.
+        while (focus && (focus->objectName().isEmpty() || focus->objectName().startsWith("qt_")))
+            focus = focus->parentWidget();
+        walked << (focus ? focus->objectName() : "(none)");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(walked, expected);
+
+    // Shift+Tab walks back the same way (the last Tab went on to "Start Measure").
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "Button_Connect");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "Chart_Result_Oscilloscope");
+
+    // The chart takes the keyboard's menu key for its menu.
+    window->Chart_Result_Oscilloscope->setFocus(Qt::TabFocusReason);
+    QContextMenuEvent key_menu(QContextMenuEvent::Keyboard, QPoint(10, 10));
+    QApplication::sendEvent(window->Chart_Result_Oscilloscope, &key_menu);
+    EXPECT_TRUE(window->PopupMenu_Save_Data->isVisible());
+    window->PopupMenu_Save_Data->hide();
+}
+
+TEST_F(SetupWindow, TabWalksTheCalibrationPageTopToBottomAndLeavesIt) {
+    options.service = true;
+    window.reset();
+    Start(false);
+    Connect();
+    window->PageControl_Interface->setCurrentWidget(window->TabSheet_Calibration);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    window->PageControl_Interface->tabBar()->setFocus(Qt::TabFocusReason);
+    QStringList walked;
+    for (int k = 0; k < 40 && walked.size() < 40; ++k) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        walked << (focus ? focus->objectName() : "(none)");
+        if (focus == window->Button_Connect)
+            break;
+    }
+    // Every control of the motor panel once, in its order, then the check panel, then round.
+    const int motor = static_cast<int>(walked.indexOf("Button_Motor_Connect"));
+    ASSERT_EQ(motor, 0) << walked.join(" ").toStdString();
+    EXPECT_LT(walked.indexOf("Button_Motor_Init"), walked.indexOf("SpinEdit_Motor_Move_Steps"));
+    EXPECT_LT(walked.indexOf("Button_TABLE_Trans"), walked.indexOf("Button_TABLE_Save"));
+    EXPECT_LT(walked.indexOf("Button_TABLE_Save"), walked.indexOf("Button_Calibr_Check"));
+    EXPECT_EQ(walked.removeDuplicates(), 0);
+    EXPECT_EQ(walked.back(), "Button_Connect");
 }

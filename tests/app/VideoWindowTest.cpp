@@ -2,6 +2,8 @@
 // interest drawn with real mouse events on the paint box, the repaint and the bitmap file.
 
 #include "WindowFixture.h"
+#include "app/CameraAids.h"
+#include "app/WaitCursor.h"
 #include "link/ResultCodes.h"
 #include "link/UsbDirectory.h"
 #include "sensor/Protocol.h"
@@ -11,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -398,4 +402,102 @@ TEST_F(VideoWindow, FrameThatDoesNotFitTheStoreOrTheCameraIsRefused) {
     }
     window->Sensor->Close();
     TUsbDeviceDirectory::Unregister("VIDEO TEST SENSOR");
+}
+
+TEST_F(VideoWindow, GetBitmapCountsTheLinesInAProgressDialogUnderTheWaitCursor) {
+    ShowVideoPage();
+    struct TSeen {
+        int value;
+        QString label;
+        int wait_depth;
+    };
+    std::vector<TSeen> seen;
+    QProgressDialog* shown = nullptr;
+    QString first_label;
+    bool window_modal = false;
+    window->ShowProgress = [&](QProgressDialog& dialog) {
+        shown = &dialog;
+        first_label = dialog.labelText();
+        window_modal = dialog.windowModality() == Qt::WindowModal;
+        dialog.show();
+        auto* bar = dialog.findChild<QProgressBar*>();
+        ASSERT_NE(bar, nullptr);
+        QObject::connect(bar, &QProgressBar::valueChanged, &dialog, [&seen, &dialog](int value) {
+            seen.push_back({value, dialog.labelText(), TWaitCursor::Depth()});
+        });
+    };
+    GetFrame();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(window_modal);
+    // Before the header: the frame the ROI parameters promise, and its time at the link's rate.
+    EXPECT_EQ(first_label, "Receiving the frame: line 0 of 512\n640 x 512 pixels, about 3.6 s at 921600 bit/s");
+    ASSERT_EQ(seen.size(), 512u);
+    for (int k = 0; k < 512; ++k) {
+        ASSERT_EQ(seen[k].value, k + 1);
+        ASSERT_GT(seen[k].wait_depth, 0) << k;
+    }
+    EXPECT_EQ(seen.back().label, "Receiving the frame: line 512 of 512\n640 x 512 pixels, about 3.6 s at 921600 bit/s");
+    EXPECT_EQ(TWaitCursor::Depth(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // A smaller region counts its own lines, at the rate the link has now.
+    LoadUser(USER_ROI_TOP_HEIGHT, 10 + 20 * 128);
+    seen.clear();
+    GetFrame();
+    ASSERT_EQ(seen.size(), 102u);
+    EXPECT_EQ(seen.back().label, "Receiving the frame: line 102 of 102\n640 x 102 pixels, about 0.7 s at 921600 bit/s");
+}
+
+TEST_F(VideoWindow, CameraAidsShowThePixelUnderTheMouseAndTheSaturatedOnesButSaveThePlainFrame) {
+    ShowVideoPage();
+    LoadUser(USER_LASER_INTENSITY, 31); // the brightest laser saturates the line's middle
+    LoadUser(USER_ROI_TOP_HEIGHT, 10 + 60 * 128);
+    GetFrame();
+    const uint32_t top = window->Video_Frame.top, width = window->Video_Frame.width;
+    ASSERT_EQ(top, 51u);
+    // The first saturated pixel and a dark one.
+    int sat = -1;
+    for (size_t i = 0; i < width * window->Video_Frame.rows && sat < 0; ++i)
+        if (window->Video_Buffer[i] == 127)
+            sat = static_cast<int>(i);
+    ASSERT_GE(sat, 0);
+    const QPoint saturated(sat % int(width), sat / int(width)); // in paint-box pixels
+    TPaintBox* box = window->PaintBox_BitMap;
+    QLabel* probe = window->Camera_Aids->Label_Video_Probe;
+
+    QTest::mouseMove(box, saturated);
+    EXPECT_EQ(probe->text(), QString("X %1  Y %2  value 127, saturated").arg(saturated.x()).arg(saturated.y() + int(top)));
+    QTest::mouseMove(box, QPoint(3, 2));
+    EXPECT_EQ(probe->text(), QString("X 3  Y %1  value %2").arg(2 + int(top)).arg(window->Video_Buffer[2 * width + 3]));
+
+    // Ticked, the saturated pixels turn cyan on the screen; the others keep their red.
+    QTest::mouseClick(window->Camera_Aids->CheckBox_Video_Saturation, Qt::LeftButton);
+    ASSERT_TRUE(window->Camera_Aids->CheckBox_Video_Saturation->isChecked());
+    QImage screen = box->grab().toImage();
+    EXPECT_EQ(QColor(screen.pixel(saturated)), QColor(0, 255, 255));
+    const uint8_t dark = window->Video_Buffer[2 * width + 3];
+    EXPECT_EQ(QColor(screen.pixel(3, 2)), QColor(2 * dark, 0, 0));
+    // A new frame keeps the marking.
+    GetFrame();
+    screen = box->grab().toImage();
+    EXPECT_EQ(QColor(screen.pixel(saturated)), QColor(0, 255, 255));
+
+    // The saved bitmap is the plain frame: its palette the red ramp, its pixels the doubled values.
+    const QString path = folder.path() + "/saturated.bmp";
+    window->SaveDialogData->Run = [&](TFileDialog& dialog) {
+        dialog.FileName = path;
+        return true;
+    };
+    QTest::mouseClick(box, Qt::RightButton, {}, QPoint(5, 5));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bmp = file.readAll();
+    EXPECT_EQ(Le32(bmp, 54 + 4 * 254), 254u << 16);
+    EXPECT_EQ(Le32(bmp, 54 + 4 * 255), 255u << 16);
+
+    // Unticked, the red is back.
+    QTest::mouseClick(window->Camera_Aids->CheckBox_Video_Saturation, Qt::LeftButton);
+    screen = box->grab().toImage();
+    EXPECT_EQ(QColor(screen.pixel(saturated)), QColor(254, 0, 0));
+    EXPECT_TRUE(boxes.empty());
 }

@@ -28,6 +28,11 @@
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
 
+// Failures show texts, not their bytes.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace zq455::test {
 
 struct TBox {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -338,6 +339,33 @@ TEST_F(Simulated, VideoFrameFollowsTheRoi) {
     ASSERT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left), RESULT_OK);
     EXPECT_EQ(left, 576);
     EXPECT_EQ(width, 64);
+}
+
+TEST_F(Simulated, VideoProgressCountsEveryLineInOrderAndStopsWhereTheReplyBreaks) {
+    std::vector<uint8_t> pixels(VIDEO_FRAME_CAPACITY);
+    uint16_t rows = 0, width = 0, top = 0, left = 0;
+    ASSERT_EQ(sensor.LoadUserParameter(USER_ROI_TOP_HEIGHT, 10 + 20 * 128), RESULT_OK);
+    std::vector<std::array<uint32_t, 3>> heard;
+    const auto listen = [&](uint32_t done, uint32_t lines, uint32_t pixels_a_line) {
+        heard.push_back({done, lines, pixels_a_line});
+    };
+    ASSERT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left, listen), RESULT_OK);
+    ASSERT_EQ(rows, 102);
+    ASSERT_EQ(heard.size(), 102u);
+    for (uint32_t k = 0; k < heard.size(); ++k)
+        ASSERT_EQ(heard[k], (std::array<uint32_t, 3>{k + 1, 102, 640})) << k;
+
+    // A reply that stops half way: the count stops short of the frame and the code says why.
+    heard.clear();
+    sim.InjectFault(TSensorFault::STALL_MID_REPLY);
+    EXPECT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left, listen),
+              RESULT_READ_TIMEOUT);
+    EXPECT_GT(heard.size(), 0u);
+    EXPECT_LT(heard.size(), 102u);
+    // The frame's wire time: 9 + 640 x 512 + 3 bytes of 10 bits.
+    EXPECT_NEAR(FrameReplySeconds(512, 640, 921600), 3.556, 0.001);
+    EXPECT_NEAR(FrameReplySeconds(512, 640, 115200), 28.44, 0.01);
+    EXPECT_EQ(FrameReplySeconds(512, 640, 0), 0.0);
 }
 
 TEST_F(Simulated, VideoFrameBrightensWithLaserIntensityAndExposure) {
