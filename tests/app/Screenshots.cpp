@@ -4,6 +4,7 @@
 // Each picture is the whole screen, so open menus and dialogs are on it.
 
 #include "app/DemoDevices.h"
+#include "app/CameraAids.h"
 #include "app/Main.h"
 #include "app/ParameterDialogs.h"
 
@@ -14,6 +15,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -39,8 +41,10 @@ void Shot(const QString& dir, const char* name, QWidget* window, bool exact = fa
     Wait(300);
     QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
     const QRect margin = exact ? QRect() : QRect(0, 0, 300, 120);
-    const QRect area =
-        window->frameGeometry().adjusted(0, 0, margin.width(), margin.height()).intersected(screen.rect());
+    // The screen's picture is in device pixels: 1.5 times the window's own under QT_SCALE_FACTOR=1.5.
+    const qreal scale = screen.devicePixelRatio();
+    const QRectF logical = window->frameGeometry().adjusted(0, 0, margin.width(), margin.height());
+    const QRect area = QRectF(logical.topLeft() * scale, logical.size() * scale).toRect().intersected(screen.rect());
     screen.copy(area).save(dir + "/" + name + ".png");
     std::printf("%s/%s.png\n", qPrintable(dir), name);
 }
@@ -76,6 +80,22 @@ int main(int argc, char* argv[]) {
     window.PaintBox_BitMapMouseMove(384, 307);
     Shot(dir, "video_frame", &window, true);
     window.PaintBox_BitMapMouseUp(Qt::LeftButton, 384, 307);
+    // The brightest laser over the whole frame, its saturated middle shown in cyan, and the
+    // pixel under the mouse named below the frame.
+    window.Sensor->LoadUserParameter(USER_LASER_INTENSITY, 31);
+    window.Sensor->LoadUserParameter(USER_ROI_LEFT_WIDTH, 0 + 100 * 128);
+    window.Sensor->LoadUserParameter(USER_ROI_TOP_HEIGHT, 0 + 100 * 128);
+    Wait(300);
+    window.Button_Get_Video->click();
+    window.Camera_Aids->CheckBox_Video_Saturation->setChecked(true);
+    for (size_t i = 0; i < window.Video_Buffer.size(); ++i)
+        if (window.Video_Buffer[i] == 127) {
+            window.PaintBox_BitMapMouseMove(int(i % FRAME_WIDTH), int(i / FRAME_WIDTH));
+            window.ScrollBox_Video->ensureVisible(int(i % FRAME_WIDTH), int(i / FRAME_WIDTH));
+            break;
+        }
+    Shot(dir, "video_saturation", &window, true);
+    window.Camera_Aids->CheckBox_Video_Saturation->setChecked(false);
     window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
 
     window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);
@@ -125,8 +145,22 @@ int main(int argc, char* argv[]) {
     window.CheckBoxReverse->setChecked(false);
     window.CSpinEditLevel->setValue(150);
     Shot(dir, "measuring_green", &window, true);
+    // "Collect" while parts of different heights and roughness pass: the density of every
+    // profile, under the current one.
+    window.Collect1->setChecked(true);
+    for (int k = 0; k < 14; ++k) {
+        TScene part;
+        part.plane_z_mm = 17.0 + 0.45 * k;
+        part.step_height_mm = 8.0 - 0.25 * k;
+        part.noise_mm = 0.15 + 0.02 * k;
+        demo.sensor->SetScene(part);
+        Wait(350);
+    }
+    Shot(dir, "measuring_collect", &window, true);
+    demo.sensor->SetScene(TScene{});
     window.PopupMenu_Save_Data->popup(window.Chart_Result_Oscilloscope->mapToGlobal(QPoint(300, 200)));
     Shot(dir, "result_menu", &window);
+    window.Collect1->setChecked(false);
     window.PopupMenu_Save_Data->hide();
     // The real save dialog, closed again once pictured.
     QTimer::singleShot(800, [&] {
