@@ -2,7 +2,7 @@
 
 #include "CameraAids.h"
 #include "DensityPlottable.h"
-#include "ParameterDelegates.h"
+#include "ParameterEditors.h"
 #include "ParameterDialogs.h"
 #include "ParameterText.h"
 #include "PointCloudPlottable.h"
@@ -88,32 +88,6 @@ QFrame* MakePanel(QWidget* parent, const char* name) {
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setLineWidth(1);
     return panel;
-}
-
-QAction* MakeItem(QMenu* menu, const char* name, const QString& caption) {
-    QAction* action = caption == "-" ? menu->addSeparator() : menu->addAction(caption);
-    action->setObjectName(name);
-    return action;
-}
-
-QTableWidget* MakeGrid(QWidget* parent, const char* name, int name_width, int value_width) {
-    auto* grid = Named(new QTableWidget(0, 2, parent), name);
-    grid->setHorizontalHeaderLabels({"Parameter", "Value"});
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(ROW_HEIGHT);
-    grid->horizontalHeader()->setFixedHeight(ROW_HEIGHT + 2);
-    grid->horizontalHeader()->setSectionsClickable(false);
-    grid->horizontalHeader()->setHighlightSections(false);
-    grid->setColumnWidth(0, name_width);
-    grid->setColumnWidth(1, value_width);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setSelectionBehavior(QAbstractItemView::SelectItems);
-    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    grid->setContextMenuPolicy(Qt::CustomContextMenu);
-    grid->setWordWrap(false);
-    // Tab leaves the grid for the next control; the arrow keys move between the rows.
-    grid->setTabKeyNavigation(false);
-    return grid;
 }
 
 QCustomPlot* MakeChart(QWidget* parent, const char* name) {
@@ -323,19 +297,8 @@ void TForm_Main::BuildParameterPanel() {
     PageControl_Parameters = Named(new QTabWidget(Panel_Parameters), "PageControl_Parameters");
 
     TabSheet_User_Parameters = Named(new QWidget, "TabSheet_User_Parameters");
-    ValueListEditor_User_Parameters =
-        MakeGrid(TabSheet_User_Parameters, "ValueListEditor_User_Parameters", 120, 93);
-    ValueListEditor_User_Parameters->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Pick_Lists.assign(USER_COUNT, nullptr);
-    for (unsigned i = 0; i < USER_COUNT; ++i) {
-        if (UserRow(i).style != TEditStyle::PICK_LIST)
-            continue;
-        QStringList items;
-        for (const std::string& item : PickListItems(i))
-            items << Text(item);
-        Pick_Lists[i] = new QStringListModel(items, this);
-    }
-    ValueListEditor_User_Parameters->setItemDelegateForColumn(1, new TUserValueDelegate(this, Pick_Lists));
+    TabSheet_Factory_Parameters = Named(new QWidget, "TabSheet_Factory_Parameters");
+    Parameter_Editors = new TParameterEditors(*this, TabSheet_User_Parameters, TabSheet_Factory_Parameters);
     Panel_Angle_Freq = MakePanel(TabSheet_User_Parameters, "Panel_Angle_Freq");
     Panel_Angle = Named(new QLabel(Panel_Angle_Freq), "Panel_Angle");
     Panel_Angle->setAlignment(Qt::AlignCenter);
@@ -349,52 +312,15 @@ void TForm_Main::BuildParameterPanel() {
     auto* user_layout = new QVBoxLayout(TabSheet_User_Parameters);
     user_layout->setContentsMargins(0, 0, 0, 0);
     user_layout->setSpacing(0);
-    user_layout->addWidget(ValueListEditor_User_Parameters, 1);
+    user_layout->addWidget(Parameter_Editors->ValueListEditor_User_Parameters, 1);
     user_layout->addWidget(Panel_Angle_Freq);
     PageControl_Parameters->addTab(TabSheet_User_Parameters, "USER");
 
-    TabSheet_Factory_Parameters = Named(new QWidget, "TabSheet_Factory_Parameters");
-    ValueListEditor_Factory_Parameters =
-        MakeGrid(TabSheet_Factory_Parameters, "ValueListEditor_Factory_Parameters", 135, 78);
-    ValueListEditor_Factory_Parameters->setEditTriggers(
-        QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
-        QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
-    ValueListEditor_Factory_Parameters->setItemDelegateForColumn(1, new TFactoryValueDelegate(this));
     auto* factory_layout = new QVBoxLayout(TabSheet_Factory_Parameters);
     factory_layout->setContentsMargins(0, 0, 0, 0);
-    factory_layout->addWidget(ValueListEditor_Factory_Parameters);
+    factory_layout->addWidget(Parameter_Editors->ValueListEditor_Factory_Parameters);
     PageControl_Parameters->addTab(TabSheet_Factory_Parameters, "FACTORY");
 
-    for (QTableWidget* grid : {ValueListEditor_User_Parameters, ValueListEditor_Factory_Parameters}) {
-        grid->installEventFilter(this);
-        grid->viewport()->installEventFilter(this);
-    }
-    connect(ValueListEditor_User_Parameters, &QTableWidget::currentCellChanged, this,
-            [this](int row, int, int previous_row, int) {
-                if (row >= 0 && row != previous_row)
-                    ValueListEditor_User_ParametersSelectCell(row);
-                OpenValueEditor(ValueListEditor_User_Parameters, row, previous_row);
-            });
-    connect(ValueListEditor_Factory_Parameters, &QTableWidget::currentCellChanged, this,
-            [this](int row, int, int previous_row, int) {
-                if (row >= 0 && row != previous_row)
-                    ValueListEditor_Factory_ParametersSelectCell(row);
-            });
-    connect(ValueListEditor_User_Parameters, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { ValueListEditor_User_ParametersContextPopup(pos); });
-    connect(ValueListEditor_Factory_Parameters, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { ValueListEditor_Factory_ParametersContextPopup(pos); });
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        // Leaving an editor for another control of this window; not another window taking
-        // the focus (a message box must not accept the row once more).
-        if (!old || !now || now->window() != this)
-            return;
-        if (IsInside(old, ValueListEditor_User_Parameters) && !IsInside(now, ValueListEditor_User_Parameters))
-            ValueListEditor_User_ParametersExit();
-        if (IsInside(old, ValueListEditor_Factory_Parameters) &&
-            !IsInside(now, ValueListEditor_Factory_Parameters))
-            ValueListEditor_Factory_ParametersExit();
-    });
 }
 
 void TForm_Main::BuildMeasurePanel() {
@@ -525,31 +451,8 @@ void TForm_Main::BuildCalibrationPanel() {
 }
 
 void TForm_Main::BuildMenus() {
-    PopupMenu_User_Parameters = Named(new QMenu(this), "PopupMenu_User_Parameters");
-    QMenu* m = PopupMenu_User_Parameters;
-    Read_User_Parameter = MakeItem(m, "Read_User_Parameter", "Read");
-    Load_User_Parameter = MakeItem(m, "Load_User_Parameter", "Load");
-    Separator_User_Parameters_0 = MakeItem(m, "Separator_User_Parameters_0", "-");
-    Read_User_Parameters = MakeItem(m, "Read_User_Parameters", "Read All");
-    Load_User_Parameters = MakeItem(m, "Load_User_Parameters", "Load All");
-    Separator_User_Parameters_1 = MakeItem(m, "Separator_User_Parameters_1", "-");
-    Write_User_Parameters = MakeItem(m, "Write_User_Parameters", "Write to FLASH");
-    Restore_User_Parameters = MakeItem(m, "Restore_User_Parameters", "Restore default");
-    Separator_User_Parameters_2 = MakeItem(m, "Separator_User_Parameters_2", "-");
-    Rotate_System = MakeItem(m, "Rotate_System", "Rotate system");
-    Write_Angle = MakeItem(m, "Write_Angle", "Write angle to FLASH");
-    Restore_Angle = MakeItem(m, "Restore_Angle", "Restore angle default");
-
-    PopupMenu_Factory_Parameters = Named(new QMenu(this), "PopupMenu_Factory_Parameters");
-    m = PopupMenu_Factory_Parameters;
-    Read_Factory_Parameters = MakeItem(m, "Read_Factory_Parameters", "Read");
-    Load_Factory_Parameters = MakeItem(m, "Load_Factory_Parameters", "Load");
-    Separator_Factory_Parameters_0 = MakeItem(m, "Separator_Factory_Parameters_0", "-");
-    Write_Factory_Parameters = MakeItem(m, "Write_Factory_Parameters", "Write to FLASH");
-    Reastore_Factory_Parameters = MakeItem(m, "Reastore_Factory_Parameters", "Restore default");
-
     PopupMenu_Save_Data = Named(new QMenu(this), "PopupMenu_Save_Data");
-    m = PopupMenu_Save_Data;
+    QMenu* m = PopupMenu_Save_Data;
     MenuItem4 = MakeItem(m, "MenuItem4", "Save to file");
     MenuItem5 = MakeItem(m, "MenuItem5", "Clear");
     N1 = MakeItem(m, "N1", "-");
@@ -559,26 +462,6 @@ void TForm_Main::BuildMenus() {
         PopupMenu_Save_Data->popup(Chart_Result_Oscilloscope->mapToGlobal(pos));
     });
 
-    const std::pair<QAction*, void (TForm_Main::*)()> handlers[] = {
-        {Read_User_Parameter, &TForm_Main::Read_User_ParameterClick},
-        {Load_User_Parameter, &TForm_Main::Load_User_ParameterClick},
-        {Read_User_Parameters, &TForm_Main::Read_User_ParametersClick},
-        {Load_User_Parameters, &TForm_Main::Load_User_ParametersClick},
-        {Write_User_Parameters, &TForm_Main::Write_User_ParametersClick},
-        {Restore_User_Parameters, &TForm_Main::Restore_User_ParametersClick},
-        {Rotate_System, &TForm_Main::Rotate_SystemClick},
-        {Write_Angle, &TForm_Main::Write_AngleClick},
-        {Restore_Angle, &TForm_Main::Restore_AngleClick},
-        {Read_Factory_Parameters, &TForm_Main::Read_Factory_ParametersClick},
-        {Load_Factory_Parameters, &TForm_Main::Load_Factory_ParametersClick},
-        {Write_Factory_Parameters, &TForm_Main::Write_Factory_ParametersClick},
-        {Reastore_Factory_Parameters, &TForm_Main::Reastore_Factory_ParametersClick},
-    };
-    for (const auto& [action, handler] : handlers)
-        connect(action, &QAction::triggered, this, [this, handler = handler] {
-            const TWaitCursor wait;
-            (this->*handler)();
-        });
 }
 
 void TForm_Main::BuildTimers() {
@@ -609,7 +492,7 @@ void TForm_Main::BuildTimers() {
 std::vector<QWidget*> TForm_Main::TabOrder() const {
     std::vector<QWidget*> order = {
         ComboBox_Connect_Baud, ComboBox_Connect_NetAddress, Button_Connect, Button_Get_Result, Button_Get_Video,
-        PageControl_Parameters->tabBar(), ValueListEditor_User_Parameters, ValueListEditor_Factory_Parameters,
+        PageControl_Parameters->tabBar(), Parameter_Editors->ValueListEditor_User_Parameters, Parameter_Editors->ValueListEditor_Factory_Parameters,
         CheckBoxReverse, CSpinEditLevel, CSpinEdit1, CheckBoxAuto, CSpinEditX, PageControl_Interface->tabBar(),
         Chart_Result_Oscilloscope, Camera_Aids->CheckBox_Video_Saturation};
     // The calibration page's panels: their controls top to bottom, as they were made.
@@ -671,13 +554,6 @@ void TForm_Main::resizeEvent(QResizeEvent* event) {
 void TForm_Main::closeEvent(QCloseEvent* event) {
     FormClose();
     event->accept();
-}
-
-bool TForm_Main::IsInside(QWidget* widget, QWidget* container) const {
-    for (QWidget* w = widget; w; w = w->parentWidget())
-        if (w == container)
-            return true;
-    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -856,8 +732,8 @@ void TForm_Main::Button_ConnectClick() {
         return;
     SetAngle(angle_bits);
 
-    Show_Factory_Parameters();
-    Show_User_Parameters();
+    Parameter_Editors->Show_Factory_Parameters();
+    Parameter_Editors->Show_User_Parameters();
 
     const uint16_t* id = Device_Identity;
     Label_Ranges_Model_Value->setText(QString::number(id[IDENTITY_DEVICE_TYPE]));
@@ -930,7 +806,7 @@ void TForm_Main::Timer_ErrorsTimer() {
         Timer_Resize->stop();
         Timer_Result->stop();
         Timer_Motor->stop();
-        ResetEditorRows();
+        Parameter_Editors->ResetEditorRows();
         System_Angle = 0;
         ShowAngle();
         ShowIdentityNone();
@@ -959,230 +835,8 @@ void TForm_Main::Timer_ErrorsTimer() {
 // ---------------------------------------------------------------------------------------------
 // Parameter editors
 
-void TForm_Main::Show_User_Parameters() {
-    QTableWidget* grid = ValueListEditor_User_Parameters;
-    if (grid->rowCount() == static_cast<int>(USER_COUNT)) {
-        for (unsigned i = 0; i < USER_COUNT; ++i)
-            grid->item(static_cast<int>(i), 1)->setText(Text(UserValueText(i, User_Params[i])));
-        return;
-    }
-    grid->setRowCount(0);
-    for (unsigned i = 0; i < USER_COUNT; ++i) {
-        const int row = grid->rowCount();
-        grid->insertRow(row);
-        auto* name = new QTableWidgetItem(UserName(i));
-        name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        auto* value = new QTableWidgetItem(Text(UserValueText(i, User_Params[i])));
-        // Never typed into: a value changes by a pick from the list or through a dialog.
-        Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-        if (UserRow(i).style != TEditStyle::NONE)
-            flags |= Qt::ItemIsEditable;
-        value->setFlags(flags);
-        grid->setItem(row, 0, name);
-        grid->setItem(row, 1, value);
-    }
-}
-
-void TForm_Main::Show_Factory_Parameters() {
-    QTableWidget* grid = ValueListEditor_Factory_Parameters;
-    if (grid->rowCount() == static_cast<int>(FACTORY_COUNT)) {
-        for (unsigned i = 0; i < FACTORY_COUNT; ++i)
-            grid->item(static_cast<int>(i), 1)->setText(QString::number(Factory_Params[i]));
-        return;
-    }
-    grid->setRowCount(0);
-    for (unsigned i = 0; i < FACTORY_COUNT; ++i) {
-        const int row = grid->rowCount();
-        grid->insertRow(row);
-        auto* name = new QTableWidgetItem(FactoryName(i));
-        name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        auto* value = new QTableWidgetItem(QString::number(Factory_Params[i]));
-        value->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
-        grid->setItem(row, 0, name);
-        grid->setItem(row, 1, value);
-    }
-}
-
-void TForm_Main::Accept_User_Parameter() {
-    QTableWidgetItem* item = ValueListEditor_User_Parameters->item(User_Row, 1);
-    if (User_Row >= USER_COUNT || !item)
-        return;
-    uint16_t& v = User_Params[User_Row];
-    if (UserRowRewritesCell(User_Row)) {
-        item->setText(QString::number(v));
-        return;
-    }
-    v = UserValueFromText(User_Row, item->text().toStdString(), v);
-}
-
-void TForm_Main::Accept_Factory_Parameter() {
-    QTableWidgetItem* item = ValueListEditor_Factory_Parameters->item(Factory_Row, 1);
-    if (Factory_Row >= FACTORY_COUNT || !item || Accepting)
-        return;
-    const std::string text = item->text().toStdString();
-    bool out_of_range = false;
-    if (const std::optional<uint16_t> value = FactoryValueFromText(text, out_of_range)) {
-        Factory_Params[Factory_Row] = *value;
-        return;
-    }
-    // The old value stays; the engineer corrects the text.
-    Accepting = true;
-    QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE,
-                    Text(out_of_range ? RangeMessage(text) : ConversionMessage(text)), QMessageBox::Ok, this);
-    ShowModal(box);
-    Accepting = false;
-}
-
-// Back to the first row in both editors, with no editor left open: a pick in a list the
-// reset left open would be lost, and the menus act on the row the grid highlights.
-void TForm_Main::ResetEditorRows() {
-    QTableWidget* user = ValueListEditor_User_Parameters;
-    const bool was_first = user->currentRow() == 0;
-    for (int row = 0; row < user->rowCount(); ++row)
-        user->closePersistentEditor(user->item(row, 1));
-    if (user->rowCount() > 0) {
-        // The move selects row 0 as a click would, and opens its drop-down.
-        user->setCurrentCell(0, 1);
-        if (was_first)
-            OpenValueEditor(user, 0, -1);
-    }
-    // A typed factory value is committed and its editor closed by the move; the row is not
-    // taken into the array (a half-typed number would raise a second box).
-    QTableWidget* factory = ValueListEditor_Factory_Parameters;
-    if (factory->rowCount() > 0) {
-        const QSignalBlocker quiet(factory);
-        factory->setCurrentCell(0, 1);
-    }
-    User_Row = 0;
-    Factory_Row = 0;
-}
-
-void TForm_Main::OpenValueEditor(QTableWidget* grid, int row, int previous_row) {
-    if (previous_row >= 0 && previous_row != row)
-        grid->closePersistentEditor(grid->item(previous_row, 1));
-    if (row < 0 || row >= grid->rowCount() || row == previous_row)
-        return;
-    if (UserRow(static_cast<unsigned>(row)).style != TEditStyle::NONE)
-        grid->openPersistentEditor(grid->item(row, 1));
-}
-
-void TForm_Main::ValueListEditor_User_ParametersSelectCell(int row) {
-    Accept_User_Parameter();
-    User_Row = static_cast<uint8_t>(row);
-}
-
-void TForm_Main::ValueListEditor_Factory_ParametersSelectCell(int row) {
-    Accept_Factory_Parameter();
-    Factory_Row = static_cast<uint8_t>(row);
-}
-
-void TForm_Main::ValueListEditor_User_ParametersExit() {
-    Accept_User_Parameter();
-}
-void TForm_Main::ValueListEditor_Factory_ParametersExit() {
-    Accept_Factory_Parameter();
-}
-void TForm_Main::ValueListEditor_User_ParametersKeyPress() {
-    Accept_User_Parameter();
-}
-void TForm_Main::ValueListEditor_Factory_ParametersKeyPress() {
-    Accept_Factory_Parameter();
-}
-
-void TForm_Main::ValueListEditor_User_ParametersContextPopup(const QPoint& pos) {
-    Accept_User_Parameter();
-    PopupMenu_User_Parameters->popup(ValueListEditor_User_Parameters->viewport()->mapToGlobal(pos));
-}
-
-void TForm_Main::ValueListEditor_Factory_ParametersContextPopup(const QPoint& pos) {
-    Accept_Factory_Parameter();
-    PopupMenu_Factory_Parameters->popup(ValueListEditor_Factory_Parameters->viewport()->mapToGlobal(pos));
-}
-
-bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget)
-        return QWidget::eventFilter(watched, event);
-    const bool user = IsInside(widget, ValueListEditor_User_Parameters);
-    const bool factory = IsInside(widget, ValueListEditor_Factory_Parameters);
-    // Space, F4 or Alt+Down on the user grid open the current row's list or dialog: the
-    // keyboard's way to a deliberate pick.
-    if (event->type() == QEvent::KeyPress && widget == ValueListEditor_User_Parameters) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool opens = key->key() == Qt::Key_Space || key->key() == Qt::Key_F4 ||
-                           (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier));
-        QTableWidget* grid = ValueListEditor_User_Parameters;
-        if (opens && grid->currentRow() >= 0) {
-            ValueListEditor_User_ParametersKeyPress();
-            if (OpenValueCell(grid->indexWidget(grid->model()->index(grid->currentRow(), 1))))
-                return true;
-        }
-    }
-    if (event->type() == QEvent::KeyPress && !static_cast<QKeyEvent*>(event)->text().isEmpty()) {
-        // Every typed key first accepts the row as it stands.
-        if (user && widget == ValueListEditor_User_Parameters)
-            ValueListEditor_User_ParametersKeyPress();
-        if (factory &&
-            (widget == ValueListEditor_Factory_Parameters || widget->objectName() == "FactoryEdit"))
-            ValueListEditor_Factory_ParametersKeyPress();
-    }
-    // A right click opens the menu without moving the selection: the menu acts on the row
-    // selected last.
-    if ((user || factory) &&
-        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton &&
-        (widget == ValueListEditor_User_Parameters->viewport() ||
-         widget == ValueListEditor_Factory_Parameters->viewport()))
-        return true;
-    return QWidget::eventFilter(watched, event);
-}
-
-void TForm_Main::ValueListEditor_User_ParametersEditButtonClick() {
-    uint16_t& v = User_Params[User_Row % USER_COUNT];
-    switch (User_Row) {
-    case USER_EXTERNAL_SIGNALS:
-        if (Form_Ext_Sig) {
-            const TExtSignals preset = ExtSignalsFromValue(v);
-            Form_Ext_Sig->RadioGroupPriority->SetItemIndex(preset.priority);
-            Form_Ext_Sig->RadioGroupStrobeLevel->SetItemIndex(preset.strobe_level);
-            Form_Ext_Sig->RadioGroupExternalSync->SetItemIndex(preset.external_sync);
-            Form_Ext_Sig->Accepted = false;
-            ShowModal(*Form_Ext_Sig);
-            if (Form_Ext_Sig->Accepted)
-                v = ExtSignalsToValue(v, {Form_Ext_Sig->RadioGroupPriority->ItemIndex(),
-                                          Form_Ext_Sig->RadioGroupStrobeLevel->ItemIndex(),
-                                          Form_Ext_Sig->RadioGroupExternalSync->ItemIndex()});
-        }
-        break;
-    case USER_EXPOSURE:
-        if (Form_Exposure) {
-            Form_Exposure->Accepted = false;
-            Form_Exposure->CheckBox_bit_Auto_Exposure->setChecked(ExposureAutoFromValue(v));
-            Form_Exposure->Edit_Exposure_Value->setText(QString::number(ExposureUsFromValue(v)));
-            ShowModal(*Form_Exposure);
-            if (Form_Exposure->Accepted)
-                v = ExposureToValue(v, Form_Exposure->CheckBox_bit_Auto_Exposure->isChecked(),
-                                    Form_Exposure->Edit_Exposure_Value->text().toUInt());
-        }
-        break;
-    case USER_EXTERNAL_DELAY:
-        if (Form_Exposure_Delay) {
-            Form_Exposure_Delay->Accepted = false;
-            Form_Exposure_Delay->Edit_Exposure_Value->setText(QString::number(DelayUsFromValue(v)));
-            ShowModal(*Form_Exposure_Delay);
-            if (Form_Exposure_Delay->Accepted)
-                v = DelayToValue(Form_Exposure_Delay->Edit_Exposure_Value->text().toUInt());
-        }
-        break;
-    default:
-        break;
-    }
-    Show_User_Parameters();
-}
-
 // ---------------------------------------------------------------------------------------------
-// Parameter menus. Each call's code goes to Sensor_Result; the first failure ends the command
-// and leaves the editor and the connect bar as they were.
+// The connect bar follows a loaded address or bit rate.
 
 void TForm_Main::FollowLinkSettings() {
     const uint16_t address = User_Params[USER_NETWORK_ADDRESS];
@@ -1193,106 +847,10 @@ void TForm_Main::FollowLinkSettings() {
             ComboBox_Connect_Baud->setCurrentIndex(k);
 }
 
-void TForm_Main::Read_User_ParameterClick() {
-    uint16_t value = 0;
-    if ((Sensor_Result = Sensor->ReadUserParameter(User_Row, value)))
-        return;
-    if (User_Row < USER_COUNT)
-        User_Params[User_Row] = value;
-    Show_User_Parameters();
-}
-
-void TForm_Main::Load_User_ParameterClick() {
-    if ((Sensor_Result = Sensor->LoadUserParameter(User_Row, User_Params[User_Row % USER_COUNT])))
-        return;
-    Show_User_Parameters();
-    FollowLinkSettings();
-}
-
-void TForm_Main::Read_User_ParametersClick() {
-    if ((Sensor_Result = Sensor->ReadUserParameters(User_Params)))
-        return;
-    Show_User_Parameters();
-}
-
-void TForm_Main::Load_User_ParametersClick() {
-    if ((Sensor_Result = Sensor->LoadUserParameters(User_Params)))
-        return;
-    Show_User_Parameters();
-    FollowLinkSettings();
-}
-
-// Write to FLASH and Restore default: the sensor confirms, then the values are read back.
-void TForm_Main::FlashUser(bool restore) {
-    if ((Sensor_Result = Sensor->FlashUserParameters(restore)))
-        return;
-    if ((Sensor_Result = Sensor->ReadUserParameters(User_Params)))
-        return;
-    Show_User_Parameters();
-    FollowLinkSettings();
-}
-
-void TForm_Main::FlashAngle(bool restore) {
-    if ((Sensor_Result = Sensor->FlashAngle(restore)))
-        return;
-    uint32_t bits = 0;
-    if ((Sensor_Result = Sensor->ReadAngle(bits)))
-        return;
-    SetAngle(bits);
-}
-
-void TForm_Main::FlashFactory(bool restore) {
-    if ((Sensor_Result = Sensor->FlashFactoryParameters(restore)))
-        return;
-    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
-        return;
-    Show_Factory_Parameters();
-}
-
 // The angle travels as the bit pattern of a float, in radians.
 void TForm_Main::SetAngle(uint32_t bits) {
     std::memcpy(&System_Angle, &bits, sizeof System_Angle);
     ShowAngle();
-}
-
-void TForm_Main::Write_User_ParametersClick() {
-    FlashUser(false);
-}
-void TForm_Main::Restore_User_ParametersClick() {
-    FlashUser(true);
-}
-
-void TForm_Main::Rotate_SystemClick() {
-    uint32_t bits = 0;
-    if ((Sensor_Result = Sensor->RotateSystem(bits)))
-        return;
-    SetAngle(bits);
-}
-
-void TForm_Main::Write_AngleClick() {
-    FlashAngle(false);
-}
-void TForm_Main::Restore_AngleClick() {
-    FlashAngle(true);
-}
-
-void TForm_Main::Read_Factory_ParametersClick() {
-    if ((Sensor_Result = Sensor->ReadFactoryParameters(Factory_Params)))
-        return;
-    Show_Factory_Parameters();
-}
-
-void TForm_Main::Load_Factory_ParametersClick() {
-    if ((Sensor_Result = Sensor->LoadFactoryParameters(Factory_Params)))
-        return;
-    Show_Factory_Parameters();
-}
-
-void TForm_Main::Write_Factory_ParametersClick() {
-    FlashFactory(false);
-}
-void TForm_Main::Reastore_Factory_ParametersClick() {
-    FlashFactory(true);
 }
 
 } // namespace zq455

@@ -50,6 +50,7 @@ class QTimer;
 namespace zq455 {
 
 class TCameraAids;
+class TParameterEditors;
 class TForm_Exposure;
 class TForm_Exposure_Delay;
 class TForm_Ext_Sig;
@@ -154,33 +155,10 @@ public:
     void PaintBox_BitMapMouseMove(int x, int y);
     void PaintBox_BitMapMouseUp(Qt::MouseButton button, int x, int y);
 
-    void Show_User_Parameters();
-    void Show_Factory_Parameters();
-    void Accept_User_Parameter();
-    void Accept_Factory_Parameter();
-    void ValueListEditor_User_ParametersSelectCell(int row);
-    void ValueListEditor_Factory_ParametersSelectCell(int row);
-    void ValueListEditor_User_ParametersExit();
-    void ValueListEditor_Factory_ParametersExit();
-    void ValueListEditor_User_ParametersKeyPress();
-    void ValueListEditor_Factory_ParametersKeyPress();
-    void ValueListEditor_User_ParametersContextPopup(const QPoint& pos);
-    void ValueListEditor_Factory_ParametersContextPopup(const QPoint& pos);
-    void ValueListEditor_User_ParametersEditButtonClick();
-
-    void Read_User_ParameterClick();
-    void Load_User_ParameterClick();
-    void Read_User_ParametersClick();
-    void Load_User_ParametersClick();
-    void Write_User_ParametersClick();
-    void Restore_User_ParametersClick();
-    void Rotate_SystemClick();
-    void Write_AngleClick();
-    void Restore_AngleClick();
-    void Read_Factory_ParametersClick();
-    void Load_Factory_ParametersClick();
-    void Write_Factory_ParametersClick();
-    void Reastore_Factory_ParametersClick();
+    // Select the connect bar's address and bit rate from the user parameters just sent.
+    void FollowLinkSettings();
+    // The angle from the bit pattern of its float, shown in Panel_Angle.
+    void SetAngle(uint32_t bits);
 
     // CALIBRATION page (MainCalibration.cpp).
     void Button_Motor_ConnectClick();
@@ -204,7 +182,7 @@ public:
     uint16_t Device_Identity[IDENTITY_COUNT] = {};
     uint16_t User_Params[USER_COUNT] = {};
     uint16_t Factory_Params[FACTORY_COUNT] = {};
-    uint8_t User_Row = 0;
+    uint8_t User_Row = 0; // both rows are the editors' (TParameterEditors), kept here as shared state
     uint8_t Factory_Row = 0;
     float System_Angle = 0;
     TRoi Video_ROI;
@@ -265,12 +243,11 @@ public:
     QFrame* Panel_Parameters = nullptr;
     QTabWidget* PageControl_Parameters = nullptr;
     QWidget* TabSheet_User_Parameters = nullptr;
-    QTableWidget* ValueListEditor_User_Parameters = nullptr;
+    TParameterEditors* Parameter_Editors = nullptr; // the two grids and their menus
     QFrame* Panel_Angle_Freq = nullptr;
     QLabel* Panel_Angle = nullptr;
     QLabel* Panel_Freq = nullptr;
     QWidget* TabSheet_Factory_Parameters = nullptr;
-    QTableWidget* ValueListEditor_Factory_Parameters = nullptr;
 
     QFrame* Panel1 = nullptr;
     QCheckBox* CheckBoxReverse = nullptr;
@@ -329,25 +306,6 @@ public:
     TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
 
-    QMenu* PopupMenu_User_Parameters = nullptr;
-    QAction* Read_User_Parameter = nullptr;
-    QAction* Load_User_Parameter = nullptr;
-    QAction* Separator_User_Parameters_0 = nullptr;
-    QAction* Read_User_Parameters = nullptr;
-    QAction* Load_User_Parameters = nullptr;
-    QAction* Separator_User_Parameters_1 = nullptr;
-    QAction* Write_User_Parameters = nullptr;
-    QAction* Restore_User_Parameters = nullptr;
-    QAction* Separator_User_Parameters_2 = nullptr;
-    QAction* Rotate_System = nullptr;
-    QAction* Write_Angle = nullptr;
-    QAction* Restore_Angle = nullptr;
-    QMenu* PopupMenu_Factory_Parameters = nullptr;
-    QAction* Read_Factory_Parameters = nullptr;
-    QAction* Load_Factory_Parameters = nullptr;
-    QAction* Separator_Factory_Parameters_0 = nullptr;
-    QAction* Write_Factory_Parameters = nullptr;
-    QAction* Reastore_Factory_Parameters = nullptr;
     QMenu* PopupMenu_Save_Data = nullptr;
     QAction* MenuItem4 = nullptr;
     QAction* MenuItem5 = nullptr;
@@ -371,7 +329,6 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     bool focusNextPrevChild(bool next) override;
 
 private:
@@ -400,23 +357,11 @@ private:
 
     void FillNetAddressList();
     void LockOtherPages(bool lock);
-    void ResetEditorRows();
     void ShowAngle();
     void ShowIdentityNone();
     void CollapseNow();
-    // Select the connect bar's address and bit rate from the user parameters just sent.
-    void FollowLinkSettings();
-    void FlashUser(bool restore);
-    void FlashAngle(bool restore);
-    void FlashFactory(bool restore);
-    void SetAngle(uint32_t bits);
-    // Opens the row's drop-down or edit button when a value cell becomes current.
-    void OpenValueEditor(QTableWidget* grid, int row, int previous_row);
-    bool IsInside(QWidget* widget, QWidget* container) const;
     int DefaultShowModal(QDialog& dialog);
 
-    std::vector<QStringListModel*> Pick_Lists; // per user row; null for rows without a list
-    bool Accepting = false;                    // an accept is showing its conversion message
     bool Closed = false;
 };
 

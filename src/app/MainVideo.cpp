@@ -6,6 +6,7 @@
 #include "CameraAids.h"
 #include "DisplayText.h"
 #include "Main.h"
+#include "ParameterEditors.h"
 #include "WaitCursor.h"
 #include "link/ResultCodes.h"
 #include "view/BitmapFile.h"
@@ -234,7 +235,7 @@ void TForm_Main::PaintBox_BitMapMouseUp(Qt::MouseButton button, int x, int y) {
     if (!ended)
         return;
     // The editor's rows exist once a connect has filled it.
-    QTableWidget* grid = ValueListEditor_User_Parameters;
+    QTableWidget* grid = Parameter_Editors->ValueListEditor_User_Parameters;
     if (QTableWidgetItem* cell = grid->item(USER_ROI_LEFT_WIDTH, 1))
         cell->setText(QString::number(left_width_cell));
     if (QTableWidgetItem* cell = grid->item(USER_ROI_TOP_HEIGHT, 1))

@@ -1,6 +1,7 @@
 #include "ParameterDelegates.h"
 
-#include "Main.h"
+#include "ParameterEditors.h"
+#include "sensor/ParameterMap.h"
 #include "ParameterText.h"
 #include "WidgetMaking.h"
 
@@ -106,8 +107,8 @@ void TPickListBox::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-TUserValueDelegate::TUserValueDelegate(TForm_Main* form, const std::vector<QStringListModel*>& lists)
-    : QStyledItemDelegate(form), Form(form), Lists(lists) {}
+TUserValueDelegate::TUserValueDelegate(TParameterEditors* editors, const std::vector<QStringListModel*>& lists)
+    : QStyledItemDelegate(editors), Editors(editors), Lists(lists) {}
 
 QWidget* TUserValueDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                           const QModelIndex& index) const {
@@ -122,14 +123,14 @@ QWidget* TUserValueDelegate::createEditor(QWidget* parent, const QStyleOptionVie
         // `activated` comes only from the open list (a click, or Enter on the item chosen).
         connect(combo, &QComboBox::activated, this, [this, combo] {
             emit const_cast<TUserValueDelegate*>(this)->commitData(combo);
-            Form->Accept_User_Parameter();
+            Editors->Accept_User_Parameter();
         });
         return combo;
     }
     case TEditStyle::BUTTON: {
         auto* cell = new TEditButtonCell(parent);
-        connect(cell->Button, &QToolButton::clicked, Form,
-                [form = Form] { form->ValueListEditor_User_ParametersEditButtonClick(); });
+        connect(cell->Button, &QToolButton::clicked, Editors,
+                [editors = Editors] { editors->ValueListEditor_User_ParametersEditButtonClick(); });
         return cell;
     }
     case TEditStyle::NONE:
@@ -159,7 +160,8 @@ void TUserValueDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptio
     editor->setGeometry(option.rect);
 }
 
-TFactoryValueDelegate::TFactoryValueDelegate(TForm_Main* form) : QStyledItemDelegate(form), Form(form) {}
+TFactoryValueDelegate::TFactoryValueDelegate(TParameterEditors* editors)
+    : QStyledItemDelegate(editors), Editors(editors) {}
 
 QWidget* TFactoryValueDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                              const QModelIndex& index) const {
@@ -168,7 +170,7 @@ QWidget* TFactoryValueDelegate::createEditor(QWidget* parent, const QStyleOption
     auto* edit = Named(new QLineEdit(parent), "FactoryEdit");
     edit->setMaxLength(5);
     edit->setFrame(false);
-    edit->installEventFilter(Form);
+    edit->installEventFilter(Editors);
     connect(edit, &QLineEdit::textEdited, this,
             [this, edit] { emit const_cast<TFactoryValueDelegate*>(this)->commitData(edit); });
     return edit;

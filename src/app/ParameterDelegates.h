@@ -11,7 +11,7 @@ class QStringListModel;
 
 namespace zq455 {
 
-class TForm_Main;
+class TParameterEditors;
 
 // A pick list that changes only by a deliberate pick: a click in the open list, or a choice
 // made with the keys in the open list and taken with Enter. The wheel and the arrow keys over
@@ -34,7 +34,7 @@ bool OpenValueCell(QWidget* editor);
 
 class TUserValueDelegate : public QStyledItemDelegate {
 public:
-    TUserValueDelegate(TForm_Main* form, const std::vector<QStringListModel*>& lists);
+    TUserValueDelegate(TParameterEditors* editors, const std::vector<QStringListModel*>& lists);
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
@@ -43,7 +43,7 @@ public:
                               const QModelIndex&) const override;
 
 private:
-    TForm_Main* Form;
+    TParameterEditors* Editors;
     const std::vector<QStringListModel*>& Lists;
 };
 
@@ -51,13 +51,13 @@ private:
 // once, so the row's text is what the engineer has typed so far.
 class TFactoryValueDelegate : public QStyledItemDelegate {
 public:
-    explicit TFactoryValueDelegate(TForm_Main* form);
+    explicit TFactoryValueDelegate(TParameterEditors* editors);
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
 
 private:
-    TForm_Main* Form;
+    TParameterEditors* Editors;
 };
 
 } // namespace zq455

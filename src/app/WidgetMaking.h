@@ -1,6 +1,8 @@
 #pragma once
 // Small helpers the window's classes share when they build their controls.
 
+#include <QAction>
+#include <QMenu>
 #include <QString>
 #include <string>
 
@@ -14,6 +16,13 @@ template <typename T> T* Named(T* widget, const char* name) {
 
 inline QString Text(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// A menu item, or a separator for the caption "-".
+inline QAction* MakeItem(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = caption == "-" ? menu->addSeparator() : menu->addAction(caption);
+    action->setObjectName(name);
+    return action;
 }
 
 // Height of a parameter grid's row, in pixels.

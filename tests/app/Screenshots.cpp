@@ -6,6 +6,7 @@
 #include "app/DemoDevices.h"
 #include "app/CameraAids.h"
 #include "app/Main.h"
+#include "app/ParameterEditors.h"
 #include "app/ParameterDialogs.h"
 
 #include <QApplication>
@@ -98,13 +99,13 @@ int main(int argc, char* argv[]) {
     window.Camera_Aids->CheckBox_Video_Saturation->setChecked(false);
     window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
 
-    window.ValueListEditor_User_Parameters->setCurrentCell(2, 1);
-    window.ValueListEditor_User_Parameters->setFocus();
+    window.Parameter_Editors->ValueListEditor_User_Parameters->setCurrentCell(2, 1);
+    window.Parameter_Editors->ValueListEditor_User_Parameters->setFocus();
     Wait(200);
-    window.PopupMenu_User_Parameters->popup(
-        window.ValueListEditor_User_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
+    window.Parameter_Editors->PopupMenu_User_Parameters->popup(
+        window.Parameter_Editors->ValueListEditor_User_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
     Shot(dir, "user_menu", &window);
-    window.PopupMenu_User_Parameters->hide();
+    window.Parameter_Editors->PopupMenu_User_Parameters->hide();
 
     // The dialogs: shown non-modally so the picture can be taken while they are open.
     window.ShowModal = [&](QDialog& dialog) {
@@ -119,17 +120,17 @@ int main(int argc, char* argv[]) {
         return 0;
     };
     for (int row : {11, 5, 12}) {
-        window.ValueListEditor_User_Parameters->setCurrentCell(row, 1);
-        window.ValueListEditor_User_ParametersEditButtonClick();
+        window.Parameter_Editors->ValueListEditor_User_Parameters->setCurrentCell(row, 1);
+        window.Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
     }
     if (options.service) {
         window.PageControl_Parameters->setCurrentWidget(window.TabSheet_Factory_Parameters);
         window.PageControl_Interface->setCurrentWidget(window.TabSheet_Calibration);
         Shot(dir, "service", &window);
-        window.PopupMenu_Factory_Parameters->popup(
-            window.ValueListEditor_Factory_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
+        window.Parameter_Editors->PopupMenu_Factory_Parameters->popup(
+            window.Parameter_Editors->ValueListEditor_Factory_Parameters->viewport()->mapToGlobal(QPoint(60, 60)));
         Shot(dir, "factory_menu", &window);
-        window.PopupMenu_Factory_Parameters->hide();
+        window.Parameter_Editors->PopupMenu_Factory_Parameters->hide();
         window.PageControl_Interface->setCurrentWidget(window.TabSheet_Result);
         window.PageControl_Parameters->setCurrentWidget(window.TabSheet_User_Parameters);
     }
@@ -186,7 +187,7 @@ int main(int argc, char* argv[]) {
         return 0;
     };
     demo.sensor->InjectFault(TSensorFault::NO_REPLY, TFaultMode::EVERY_REPLY);
-    window.Read_User_Parameters->trigger();
+    window.Parameter_Editors->Read_User_Parameters->trigger();
     Wait(1300);
     window.close();
     return 0;

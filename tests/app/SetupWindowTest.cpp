@@ -73,7 +73,7 @@ TEST_F(SetupWindow, ConnectShowsIdentityParametersAngleRateAndScalesTheChart) {
     EXPECT_EQ(window->Panel_Freq->text(), "Freq.:193 fps");
     EXPECT_EQ(window->Video_ROI, (TRoi{0, 0, 640, 256}));
 
-    QTableWidget* user = window->ValueListEditor_User_Parameters;
+    QTableWidget* user = window->Parameter_Editors->ValueListEditor_User_Parameters;
     ASSERT_EQ(user->rowCount(), 13);
     EXPECT_EQ(user->horizontalHeaderItem(0)->text(), "Parameter");
     EXPECT_EQ(user->horizontalHeaderItem(1)->text(), "Value");
@@ -83,7 +83,7 @@ TEST_F(SetupWindow, ConnectShowsIdentityParametersAngleRateAndScalesTheChart) {
     for (int row = 0; row < 13; ++row)
         EXPECT_FALSE(user->item(row, 1)->flags() & Qt::ItemIsEditable &&
                      UserRow(row).style == TEditStyle::NONE);
-    QTableWidget* factory = window->ValueListEditor_Factory_Parameters;
+    QTableWidget* factory = window->Parameter_Editors->ValueListEditor_Factory_Parameters;
     ASSERT_EQ(factory->rowCount(), 48);
     EXPECT_EQ(factory->item(0, 0)->text(), "SEQUENCER");
     EXPECT_EQ(factory->item(47, 0)->text(), "LAS_POL");
@@ -200,9 +200,9 @@ TEST_F(SetupWindow, ExposureDialogRoundsToTheDeviceStep) {
             QTest::mouseClick(dialog->Button1, Qt::LeftButton);
         };
         SelectUserRow(USER_EXPOSURE);
-        window->ValueListEditor_User_ParametersEditButtonClick();
+        window->Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
         EXPECT_EQ(ExposureUsFromValue(window->User_Params[USER_EXPOSURE]), us) << typed;
-        EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, USER_EXPOSURE),
+        EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, USER_EXPOSURE),
                   QString::number(window->User_Params[USER_EXPOSURE]));
     }
     EXPECT_EQ(beeps, 16); // four refused keys each time
@@ -217,7 +217,7 @@ TEST_F(SetupWindow, ExposureDialogRoundsToTheDeviceStep) {
         dialog->Button1Click();
         EXPECT_EQ(dialog->Edit_Exposure_Value->text(), "80");
     };
-    window->ValueListEditor_User_ParametersEditButtonClick();
+    window->Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
     EXPECT_EQ(window->User_Params[USER_EXPOSURE], 0xC000 | (3 << 1) | 1);
 }
 
@@ -230,7 +230,7 @@ TEST_F(SetupWindow, DelayAndExternalSignalsDialogsKeepWhatTheyDoNotShow) {
             delay->Button1Click();
         };
         SelectUserRow(USER_EXTERNAL_DELAY);
-        window->ValueListEditor_User_ParametersEditButtonClick();
+        window->Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
         EXPECT_EQ(window->User_Params[USER_EXTERNAL_DELAY], v) << typed;
     }
 
@@ -246,19 +246,19 @@ TEST_F(SetupWindow, DelayAndExternalSignalsDialogsKeepWhatTheyDoNotShow) {
         QTest::mouseClick(signals_dialog->Button1, Qt::LeftButton);
     };
     SelectUserRow(USER_EXTERNAL_SIGNALS);
-    window->ValueListEditor_User_ParametersEditButtonClick();
+    window->Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
     EXPECT_EQ(window->User_Params[USER_EXTERNAL_SIGNALS], 0xFFF8 | 0x5);
 
     // Cancel changes nothing, but the editor is redrawn from the values.
     const size_t sent = demo->sensor->Commands().size();
-    window->ValueListEditor_User_Parameters->item(USER_EXTERNAL_SIGNALS, 1)->setText("stale");
+    window->Parameter_Editors->ValueListEditor_User_Parameters->item(USER_EXTERNAL_SIGNALS, 1)->setText("stale");
     answer = [&](QDialog&) {
         signals_dialog->RadioGroupPriority->SetItemIndex(0);
         signals_dialog->Button2Click();
     };
-    window->ValueListEditor_User_ParametersEditButtonClick();
+    window->Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
     EXPECT_EQ(window->User_Params[USER_EXTERNAL_SIGNALS], 0xFFF8 | 0x5);
-    EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, USER_EXTERNAL_SIGNALS), QString::number(0xFFFD));
+    EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, USER_EXTERNAL_SIGNALS), QString::number(0xFFFD));
     EXPECT_EQ(demo->sensor->Commands().size(), sent); // nothing is sent by an edit
 }
 
@@ -267,7 +267,7 @@ TEST_F(SetupWindow, PickListsChangeOnlyTheWindowsCopyAndRoiCellsCannotBeEdited) 
     const size_t sent = demo->sensor->Commands().size();
     Pick(USER_UART_BAUDRATE, "9600");
     EXPECT_EQ(window->User_Params[USER_UART_BAUDRATE], 0x41);
-    EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, USER_UART_BAUDRATE), "9600");
+    EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, USER_UART_BAUDRATE), "9600");
     Pick(USER_EXTERNAL_DIVIDER, "16384");
     EXPECT_EQ(window->User_Params[USER_EXTERNAL_DIVIDER], 16383);
     EXPECT_EQ(demo->sensor->Commands().size(), sent);
@@ -275,11 +275,11 @@ TEST_F(SetupWindow, PickListsChangeOnlyTheWindowsCopyAndRoiCellsCannotBeEdited) 
     // The menus act on the row selected last; ROI cells are rewritten from the value.
     const uint16_t roi = window->User_Params[USER_ROI_LEFT_WIDTH];
     SelectUserRow(USER_ROI_LEFT_WIDTH);
-    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    QTableWidget* grid = window->Parameter_Editors->ValueListEditor_User_Parameters;
     EXPECT_EQ(grid->indexWidget(grid->model()->index(USER_ROI_LEFT_WIDTH, 1)), nullptr);
     grid->item(USER_ROI_LEFT_WIDTH, 1)->setText("1");
-    window->ValueListEditor_User_ParametersContextPopup(QPoint(5, 5));
-    window->PopupMenu_User_Parameters->hide();
+    window->Parameter_Editors->ValueListEditor_User_ParametersContextPopup(QPoint(5, 5));
+    window->Parameter_Editors->PopupMenu_User_Parameters->hide();
     EXPECT_EQ(window->User_Params[USER_ROI_LEFT_WIDTH], roi);
     EXPECT_EQ(Cell(grid, USER_ROI_LEFT_WIDTH), QString::number(roi));
     EXPECT_EQ(window->User_Row, USER_ROI_LEFT_WIDTH);
@@ -297,19 +297,19 @@ TEST_F(SetupWindow, EachMenuCommandSendsItsRequests) {
     };
     const std::vector<uint8_t> read_all = Repeat(0x02, 13);
     const TCase cases[] = {
-        {window->Read_User_Parameter, {0x02}},
-        {window->Load_User_Parameter, {0x03}},
-        {window->Read_User_Parameters, read_all},
-        {window->Load_User_Parameters, Repeat(0x03, 13)},
-        {window->Write_User_Parameters, Join({0x04}, read_all)},
-        {window->Restore_User_Parameters, Join({0x04}, read_all)},
-        {window->Rotate_System, {0x0A}},
-        {window->Write_Angle, {0x0C, 0x0B}},
-        {window->Restore_Angle, {0x0C, 0x0B}},
-        {window->Read_Factory_Parameters, {0x20}},
-        {window->Load_Factory_Parameters, {0x21}},
-        {window->Write_Factory_Parameters, {0x22, 0x20}},
-        {window->Reastore_Factory_Parameters, {0x22, 0x20}},
+        {window->Parameter_Editors->Read_User_Parameter, {0x02}},
+        {window->Parameter_Editors->Load_User_Parameter, {0x03}},
+        {window->Parameter_Editors->Read_User_Parameters, read_all},
+        {window->Parameter_Editors->Load_User_Parameters, Repeat(0x03, 13)},
+        {window->Parameter_Editors->Write_User_Parameters, Join({0x04}, read_all)},
+        {window->Parameter_Editors->Restore_User_Parameters, Join({0x04}, read_all)},
+        {window->Parameter_Editors->Rotate_System, {0x0A}},
+        {window->Parameter_Editors->Write_Angle, {0x0C, 0x0B}},
+        {window->Parameter_Editors->Restore_Angle, {0x0C, 0x0B}},
+        {window->Parameter_Editors->Read_Factory_Parameters, {0x20}},
+        {window->Parameter_Editors->Load_Factory_Parameters, {0x21}},
+        {window->Parameter_Editors->Write_Factory_Parameters, {0x22, 0x20}},
+        {window->Parameter_Editors->Reastore_Factory_Parameters, {0x22, 0x20}},
     };
     for (const TCase& c : cases) {
         const size_t before = demo->sensor->Commands().size();
@@ -327,23 +327,23 @@ TEST_F(SetupWindow, EachMenuCommandSendsItsRequests) {
 TEST_F(SetupWindow, LoadedAddressAndRateAreFollowedByTheLinkAndTheConnectBar) {
     Connect();
     Pick(USER_NETWORK_ADDRESS, "5");
-    window->Load_User_Parameter->trigger();
+    window->Parameter_Editors->Load_User_Parameter->trigger();
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(window->ComboBox_Connect_NetAddress->currentText(), "5");
     ASSERT_TRUE(WaitFor([&] { return demo->sensor->Address() == 5; }, 1000));
-    window->Read_User_Parameters->trigger(); // goes to address 5 and is answered there
+    window->Parameter_Editors->Read_User_Parameters->trigger(); // goes to address 5 and is answered there
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(window->User_Params[USER_NETWORK_ADDRESS], 5);
 
     Pick(USER_UART_BAUDRATE, "460800");
-    window->Load_User_Parameter->trigger();
+    window->Parameter_Editors->Load_User_Parameter->trigger();
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(window->ComboBox_Connect_Baud->currentText(), "460800");
     ASSERT_TRUE(WaitFor([&] { return demo->sensor->Baud() == 460800; }, 1000));
-    window->Read_User_Parameters->trigger();
+    window->Parameter_Editors->Read_User_Parameters->trigger();
     EXPECT_EQ(window->Sensor_Result, 0u);
 
-    window->Restore_User_Parameters->trigger();
+    window->Parameter_Editors->Restore_User_Parameters->trigger();
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(window->ComboBox_Connect_NetAddress->currentText(), "0");
     EXPECT_EQ(window->ComboBox_Connect_Baud->currentText(), "921600");
@@ -354,7 +354,7 @@ TEST_F(SetupWindow, LoadedAddressAndRateAreFollowedByTheLinkAndTheConnectBar) {
 TEST_F(SetupWindow, RightClickOpensTheMenuForTheRowSelectedLast) {
     TSensorStore store = demo->sensor->Store();
     Connect();
-    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    QTableWidget* grid = window->Parameter_Editors->ValueListEditor_User_Parameters;
     SelectUserRow(USER_RESULT_LENGTH);
     const QPoint at = grid->visualItemRect(grid->item(USER_POINT_TIME, 0)).center();
     QTest::mousePress(grid->viewport(), Qt::RightButton, {}, at);
@@ -362,12 +362,12 @@ TEST_F(SetupWindow, RightClickOpensTheMenuForTheRowSelectedLast) {
     EXPECT_EQ(grid->currentRow(), USER_RESULT_LENGTH);
     QContextMenuEvent menu_event(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
     QApplication::sendEvent(grid->viewport(), &menu_event);
-    EXPECT_TRUE(window->PopupMenu_User_Parameters->isVisible());
-    window->PopupMenu_User_Parameters->hide();
+    EXPECT_TRUE(window->Parameter_Editors->PopupMenu_User_Parameters->isVisible());
+    window->Parameter_Editors->PopupMenu_User_Parameters->hide();
 
     store.working.factory[USER_FIRST_FACTORY + USER_RESULT_LENGTH] = 1;
     demo->sensor->SetStore(store);
-    window->Read_User_Parameter->trigger();
+    window->Parameter_Editors->Read_User_Parameter->trigger();
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "256");
     EXPECT_EQ(window->User_Params[USER_POINT_TIME], store.working.User(USER_POINT_TIME));
@@ -381,7 +381,7 @@ TEST_F(SetupWindow, LeavingTheFactoryEditorTakesItsValue) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     window->PageControl_Parameters->setCurrentWidget(window->TabSheet_Factory_Parameters);
-    QTableWidget* grid = window->ValueListEditor_Factory_Parameters;
+    QTableWidget* grid = window->Parameter_Editors->ValueListEditor_Factory_Parameters;
     grid->setFocus();
     grid->setCurrentCell(7, 1);
     grid->item(7, 1)->setText("321");
@@ -392,8 +392,8 @@ TEST_F(SetupWindow, LeavingTheFactoryEditorTakesItsValue) {
 TEST_F(SetupWindow, FlashErrorDisconnectsTheWindow) {
     Connect();
     demo->sensor->InjectFault(TSensorFault::WRONG_FLASH_CONFIRMATION);
-    const QString shown = Cell(window->ValueListEditor_User_Parameters, 0);
-    window->Write_User_Parameters->trigger();
+    const QString shown = Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, 0);
+    window->Parameter_Editors->Write_User_Parameters->trigger();
     EXPECT_EQ(window->Sensor_Result, 10u);
     window->Timer_ErrorsTimer();
     ASSERT_EQ(boxes.size(), 1u);
@@ -401,7 +401,7 @@ TEST_F(SetupWindow, FlashErrorDisconnectsTheWindow) {
     EXPECT_EQ(boxes[0].height, window->Collapsed_Height);
     EXPECT_EQ(window->Button_Connect->text(), "Connect");
     EXPECT_EQ(window->Panel_Angle->text(), QString("Angle = 0.000") + QChar(0xB0));
-    EXPECT_EQ(Cell(window->ValueListEditor_User_Parameters, 0), shown); // editors are left alone
+    EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, 0), shown); // editors are left alone
     EXPECT_EQ(window->User_Row, 0);
     // A quiet tick shows nothing.
     window->Timer_ErrorsTimer();
@@ -416,7 +416,7 @@ TEST_F(SetupWindow, FactoryEditorTakesOnlyDecimalIntegers) {
         window->PageControl_Parameters->indexOf(window->TabSheet_Factory_Parameters)));
     Connect();
     window->PageControl_Parameters->setCurrentWidget(window->TabSheet_Factory_Parameters);
-    QTableWidget* grid = window->ValueListEditor_Factory_Parameters;
+    QTableWidget* grid = window->Parameter_Editors->ValueListEditor_Factory_Parameters;
     grid->setCurrentCell(3, 1);
     const uint16_t old = window->Factory_Params[3];
     grid->item(3, 1)->setText("12a");
@@ -427,11 +427,11 @@ TEST_F(SetupWindow, FactoryEditorTakesOnlyDecimalIntegers) {
     EXPECT_EQ(window->Factory_Params[3], old);
     EXPECT_EQ(window->Factory_Row, 4);
     grid->item(4, 1)->setText("77777");
-    window->ValueListEditor_Factory_ParametersExit();
+    window->Parameter_Editors->ValueListEditor_Factory_ParametersExit();
     ASSERT_EQ(boxes.size(), 2u);
     grid->item(4, 1)->setText("1234");
-    window->ValueListEditor_Factory_ParametersContextPopup(QPoint(5, 5));
-    window->PopupMenu_Factory_Parameters->hide();
+    window->Parameter_Editors->ValueListEditor_Factory_ParametersContextPopup(QPoint(5, 5));
+    window->Parameter_Editors->PopupMenu_Factory_Parameters->hide();
     EXPECT_EQ(window->Factory_Params[4], 1234);
     EXPECT_EQ(boxes.size(), 2u);
     // Typing goes through the cell's editor; each key first accepts the text so far.
@@ -444,7 +444,7 @@ TEST_F(SetupWindow, FactoryEditorTakesOnlyDecimalIntegers) {
     EXPECT_EQ(window->Factory_Params[5], 4);
     grid->setCurrentCell(6, 1);
     EXPECT_EQ(window->Factory_Params[5], 42);
-    window->Load_Factory_Parameters->trigger();
+    window->Parameter_Editors->Load_Factory_Parameters->trigger();
     EXPECT_EQ(window->Sensor_Result, 0u);
     ASSERT_TRUE(WaitFor([&] { return demo->sensor->Store().working.factory[5] == 42; }, 1000));
 }
@@ -505,7 +505,7 @@ void Wheel(QWidget* widget, int notches) {
 
 TEST_F(SetupWindow, OnlyADeliberatePickChangesAValueNeverTheWheelOrAKeyOfTheClosedBox) {
     Connect();
-    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    QTableWidget* grid = window->Parameter_Editors->ValueListEditor_User_Parameters;
     // A click on the row's name makes it current and opens its drop-down on the value.
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
                       grid->visualItemRect(grid->item(USER_RESULT_LENGTH, 0)).center());
@@ -555,7 +555,7 @@ TEST_F(SetupWindow, OnlyADeliberatePickChangesAValueNeverTheWheelOrAKeyOfTheClos
 
 TEST_F(SetupWindow, TheErrorResetClosesTheOpenEditorAndTheMenusActOnTheHighlightedRow) {
     Connect();
-    QTableWidget* grid = window->ValueListEditor_User_Parameters;
+    QTableWidget* grid = window->Parameter_Editors->ValueListEditor_User_Parameters;
     SelectUserRow(USER_RESULT_LENGTH);
     TPickListBox* box = PickListOf(grid, USER_RESULT_LENGTH);
     ASSERT_NE(box, nullptr);
@@ -564,7 +564,7 @@ TEST_F(SetupWindow, TheErrorResetClosesTheOpenEditorAndTheMenusActOnTheHighlight
     QPointer<QWidget> popup = box->view();
 
     demo->sensor->InjectFault(TSensorFault::NO_REPLY);
-    window->Read_User_Parameters->trigger();
+    window->Parameter_Editors->Read_User_Parameters->trigger();
     ASSERT_EQ(window->Sensor_Result, 3u);
     ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 1500));
     QApplication::processEvents(); // the closed editor goes on the next pass
@@ -581,7 +581,7 @@ TEST_F(SetupWindow, TheErrorResetClosesTheOpenEditorAndTheMenusActOnTheHighlight
     store.working.factory[USER_FIRST_FACTORY + USER_SENSOR_ON_OFF] = 0;
     store.working.factory[USER_FIRST_FACTORY + USER_RESULT_LENGTH] = 0;
     demo->sensor->SetStore(store);
-    window->Read_User_Parameter->trigger();
+    window->Parameter_Editors->Read_User_Parameter->trigger();
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(Cell(grid, USER_SENSOR_ON_OFF), "off");
     EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "1024");

@@ -71,7 +71,7 @@ protected:
     }
 
     QString RoiCell(unsigned index) {
-        return Cell(window->ValueListEditor_User_Parameters, static_cast<int>(index));
+        return Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, static_cast<int>(index));
     }
 
     QTemporaryDir folder;

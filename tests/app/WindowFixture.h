@@ -5,6 +5,7 @@
 
 #include "app/DemoDevices.h"
 #include "app/Main.h"
+#include "app/ParameterEditors.h"
 #include "app/ParameterDialogs.h"
 #include "app/ParameterText.h"
 #include "link/Pause.h"
@@ -107,12 +108,12 @@ protected:
     QString Cell(QTableWidget* grid, int row) { return grid->item(row, 1)->text(); }
 
     // Makes `row` the current row of the user editor, as a click on it does.
-    void SelectUserRow(int row) { window->ValueListEditor_User_Parameters->setCurrentCell(row, 1); }
+    void SelectUserRow(int row) { window->Parameter_Editors->ValueListEditor_User_Parameters->setCurrentCell(row, 1); }
 
     // Picks `text` from the drop-down of the current user row.
     void Pick(int row, const QString& text) {
         SelectUserRow(row);
-        QTableWidget* grid = window->ValueListEditor_User_Parameters;
+        QTableWidget* grid = window->Parameter_Editors->ValueListEditor_User_Parameters;
         auto* combo = qobject_cast<QComboBox*>(grid->indexWidget(grid->model()->index(row, 1)));
         ASSERT_NE(combo, nullptr);
         const int index = combo->findText(text);
