@@ -3,6 +3,7 @@
 #include "CameraAids.h"
 #include "DensityPlottable.h"
 #include "ParameterEditors.h"
+#include "SettingsFiles.h"
 #include "ParameterDialogs.h"
 #include "ParameterText.h"
 #include "PointCloudPlottable.h"
@@ -299,6 +300,7 @@ void TForm_Main::BuildParameterPanel() {
     TabSheet_User_Parameters = Named(new QWidget, "TabSheet_User_Parameters");
     TabSheet_Factory_Parameters = Named(new QWidget, "TabSheet_Factory_Parameters");
     Parameter_Editors = new TParameterEditors(*this, TabSheet_User_Parameters, TabSheet_Factory_Parameters);
+    Settings_Files = new TSettingsFiles(*this, *Parameter_Editors);
     Panel_Angle_Freq = MakePanel(TabSheet_User_Parameters, "Panel_Angle_Freq");
     Panel_Angle = Named(new QLabel(Panel_Angle_Freq), "Panel_Angle");
     Panel_Angle->setAlignment(Qt::AlignCenter);
@@ -572,6 +574,14 @@ void TForm_Main::FormResize() {
     if (height() != minimumHeight())
         resize(WINDOW_WIDTH, minimumHeight());
     AlignPanels();
+}
+
+QString TForm_Main::DataFolder() const {
+    // One level only; a folder that cannot be made is not reported, the dialog opens anyway.
+    const QString folder = Start_Dir + "/DataFiles";
+    if (!QDir(folder).exists())
+        QDir().mkdir(folder);
+    return folder;
 }
 
 void TForm_Main::FillNetAddressList() {

@@ -51,6 +51,7 @@ namespace zq455 {
 
 class TCameraAids;
 class TParameterEditors;
+class TSettingsFiles;
 class TForm_Exposure;
 class TForm_Exposure_Delay;
 class TForm_Ext_Sig;
@@ -209,6 +210,8 @@ public:
     TProfileTick Profile_Tick;
 
     bool IsConnected() const;
+    // Start_Dir + "/DataFiles", made one level deep when missing: where the data dialogs open.
+    QString DataFolder() const;
     // True while measuring keeps the other pages' tabs locked.
     bool PagesLocked() const;
     // The window's height constraint; FormResize keeps the height equal to it.
@@ -244,6 +247,7 @@ public:
     QTabWidget* PageControl_Parameters = nullptr;
     QWidget* TabSheet_User_Parameters = nullptr;
     TParameterEditors* Parameter_Editors = nullptr; // the two grids and their menus
+    TSettingsFiles* Settings_Files = nullptr;       // save, compare, apply a settings file
     QFrame* Panel_Angle_Freq = nullptr;
     QLabel* Panel_Angle = nullptr;
     QLabel* Panel_Freq = nullptr;

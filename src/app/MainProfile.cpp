@@ -111,11 +111,7 @@ void TForm_Main::MenuItem4Click() {
     dialog.Filter = "All files(*.*)|*.*|Text files(*.txt)|*.txt";
     dialog.FilterIndex = 2;
     dialog.DefaultExt = "txt";
-    // One level only; a folder that cannot be made is not reported, the dialog opens anyway.
-    const QString folder = Start_Dir + "/DataFiles";
-    if (!QDir(folder).exists())
-        QDir().mkdir(folder);
-    dialog.InitialDir = folder;
+    dialog.InitialDir = DataFolder();
     if (!dialog.Execute())
         return;
 
