@@ -3,6 +3,7 @@
 #include "CameraAids.h"
 #include "DensityPlottable.h"
 #include "ParameterEditors.h"
+#include "ProfileRecordingPanel.h"
 #include "SettingsFiles.h"
 #include "ParameterDialogs.h"
 #include "ParameterText.h"
@@ -198,6 +199,8 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
     BuildMenus();
     BuildTimers();
     BuildProfilePage();
+    Recording_Panel = new TProfileRecordingPanel(*this);
+    TabSheet_Result->layout()->addWidget(Recording_Panel);
     OpenDialogData = std::make_unique<TFileDialog>(this, false);
     SaveDialogData = std::make_unique<TFileDialog>(this, true);
     SaveDialogData->Filter = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
@@ -698,8 +701,18 @@ void TForm_Main::ShowIdentityNone() {
         label->setText("none mm");
 }
 
+void TForm_Main::ScaleResultChart(uint16_t range_z, uint16_t range_xemr) {
+    const double z = range_z;
+    const double x = range_xemr;
+    Chart_Result_Oscilloscope->yAxis->setRange(0, z + z * 0.05);
+    Chart_Result_Oscilloscope->xAxis->setRange(-(x + x * 0.05) * 0.5, (x + x * 0.05) * 0.5);
+    Chart_Result_Oscilloscope->replot();
+}
+
 void TForm_Main::Button_ConnectClick() {
+    Recording_Panel->EndReplay();
     if (Button_Connect->text() != "Connect") {
+        Recording_Panel->StopRecording();
         Sensor_Result = Sensor->Close();
         ShowIdentityNone();
         Button_Connect->setText("Connect");
@@ -754,11 +767,7 @@ void TForm_Main::Button_ConnectClick() {
     Label_Ranges_RangeXs_Value->setText(QString::number(id[IDENTITY_RANGE_XSMR]) + " mm");
     Label_Ranges_RangeXe_Value->setText(QString::number(id[IDENTITY_RANGE_XEMR]) + " mm");
 
-    const double z = id[IDENTITY_RANGE_Z];
-    const double x = id[IDENTITY_RANGE_XEMR];
-    Chart_Result_Oscilloscope->yAxis->setRange(0, z + z * 0.05);
-    Chart_Result_Oscilloscope->xAxis->setRange(-(x + x * 0.05) * 0.5, (x + x * 0.05) * 0.5);
-    Chart_Result_Oscilloscope->replot();
+    ScaleResultChart(id[IDENTITY_RANGE_Z], id[IDENTITY_RANGE_XEMR]);
 
     Button_Connect->setText("Disconnect");
     ComboBox_Connect_Baud->setEnabled(false);
@@ -780,12 +789,14 @@ void TForm_Main::Button_ConnectClick() {
 
 void TForm_Main::Button_Get_ResultClick() {
     if (Button_Get_Result->text() == "Start Measure") {
+        Recording_Panel->EndReplay();
         Button_Get_Result->setText("Stop Measure");
         Timer_Result->start();
         LockOtherPages(true);
     } else {
         Button_Get_Result->setText("Start Measure");
         Timer_Result->stop();
+        Recording_Panel->StopRecording();
         LockOtherPages(false);
     }
 }
@@ -817,6 +828,7 @@ void TForm_Main::Timer_ErrorsTimer() {
         Timer_Result->stop();
         Timer_Motor->stop();
         Parameter_Editors->ResetEditorRows();
+        Recording_Panel->StopRecording();
         System_Angle = 0;
         ShowAngle();
         ShowIdentityNone();

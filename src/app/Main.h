@@ -52,6 +52,7 @@ namespace zq455 {
 class TCameraAids;
 class TParameterEditors;
 class TSettingsFiles;
+class TProfileRecordingPanel;
 class TForm_Exposure;
 class TForm_Exposure_Delay;
 class TForm_Ext_Sig;
@@ -145,6 +146,10 @@ public:
     // The part of a measurement tick after a successful GetResult: analyses the `pair_count`
     // pairs in Result_Values, keeps the profile and redraws the chart.
     void ShowProfile(uint16_t pair_count);
+    // The same with the ranges given (a replay has its recording's, not the sensor's).
+    void ShowProfile(uint16_t pair_count, uint16_t range_z, uint16_t range_xemr);
+    // The RESULT chart's axes for a sensor's measuring ranges.
+    void ScaleResultChart(uint16_t range_z, uint16_t range_xemr);
     void Timer_ErrorsTimer();
 
     // The VIDEO page: one frame on request, the region of interest drawn with the left
@@ -248,6 +253,7 @@ public:
     QWidget* TabSheet_User_Parameters = nullptr;
     TParameterEditors* Parameter_Editors = nullptr; // the two grids and their menus
     TSettingsFiles* Settings_Files = nullptr;       // save, compare, apply a settings file
+    TProfileRecordingPanel* Recording_Panel = nullptr; // Record / Replay under the RESULT chart
     QFrame* Panel_Angle_Freq = nullptr;
     QLabel* Panel_Angle = nullptr;
     QLabel* Panel_Freq = nullptr;

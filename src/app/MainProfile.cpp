@@ -8,6 +8,7 @@
 
 #include "DensityPlottable.h"
 #include "PointCloudPlottable.h"
+#include "ProfileRecordingPanel.h"
 #include "view/ProfileFile.h"
 
 #include <QAction>
@@ -52,9 +53,14 @@ void TForm_Main::Timer_ResultTimer() {
     if (Sensor_Result != 0)
         return;
     ShowProfile(count);
+    Recording_Panel->OnProfile(Profile_Tick);
 }
 
 void TForm_Main::ShowProfile(uint16_t pair_count) {
+    ShowProfile(pair_count, Device_Identity[IDENTITY_RANGE_Z], Device_Identity[IDENTITY_RANGE_XEMR]);
+}
+
+void TForm_Main::ShowProfile(uint16_t pair_count, uint16_t range_z, uint16_t range_xemr) {
     // The point series holds the current profile; what "Collect" keeps is the density under it.
     Series_Result_Oscilloscope->Clear();
 
@@ -63,8 +69,8 @@ void TForm_Main::ShowProfile(uint16_t pair_count) {
     controls.x0_mm = CSpinEditX->value();
     controls.dx_mm = CSpinEdit1->value();
     controls.level_um = CSpinEditLevel->value();
-    controls.range_z = Device_Identity[IDENTITY_RANGE_Z];
-    controls.range_xemr = Device_Identity[IDENTITY_RANGE_XEMR];
+    controls.range_z = range_z;
+    controls.range_xemr = range_xemr;
     const uint32_t available =
         std::min<uint32_t>(2u * pair_count, static_cast<uint32_t>(Result_Values.size()));
     AnalyseProfile(Result_Values.data(), available, pair_count, controls, Profile_Tick);

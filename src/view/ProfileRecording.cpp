@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -118,6 +120,41 @@ bool TProfileRecorder::Close() {
     std::fclose(file);
     file = nullptr;
     return ok;
+}
+
+bool RebuildReplyValues(const TRecordedProfile& profile, const TProfileControls& ranges,
+                        std::vector<uint16_t>& values, uint16_t& pair_count, std::string& reason) {
+    if (ranges.range_z == 0 || ranges.range_xemr == 0) {
+        reason = "the recording names no measuring range";
+        return false;
+    }
+    uint32_t pairs = 1;
+    for (uint16_t pair : profile.pairs)
+        pairs = std::max<uint32_t>(pairs, pair + 1u);
+    if (pairs > PROFILE_CAPACITY + 1 || profile.pairs.size() != profile.points.size()) {
+        reason = "pair number beyond a reply";
+        return false;
+    }
+    constexpr uint16_t MISSING_RAW = MISSING_POINT & 0x3FFF;
+    values.assign(2 * pairs, MISSING_RAW);
+    // The tick's scale: mm = value x range / 4096, the value a 14-bit two's complement.
+    auto raw = [&](float mm, uint16_t range, uint16_t& out) {
+        const long value = std::lround(static_cast<double>(mm) * 4096.0 / range);
+        if (value <= -8192 || value > 8191)
+            return false; // -8192 is the reply's "no point"
+        out = static_cast<uint16_t>(value) & 0x3FFF;
+        return true;
+    };
+    for (size_t k = 0; k < profile.points.size(); ++k) {
+        const uint16_t pair = profile.pairs[k];
+        if (pair == 0 || !raw(profile.points[k].z, ranges.range_z, values[2 * pair]) ||
+            !raw(profile.points[k].x, ranges.range_xemr, values[2 * pair + 1])) {
+            reason = "point " + std::to_string(pair) + " lies outside what a reply of the recording's ranges holds";
+            return false;
+        }
+    }
+    pair_count = static_cast<uint16_t>(pairs);
+    return true;
 }
 
 bool ReadProfileRecording(const std::string& path, TRecording& out, std::string& message) {

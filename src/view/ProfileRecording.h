@@ -78,6 +78,14 @@ private:
 // naming the file, the line and the reason for anything else that is not a recording.
 bool ReadProfileRecording(const std::string& path, TRecording& recording, std::string& message);
 
+// The GetResult values a recorded profile came from, rebuilt from its millimetres and the
+// recording's ranges, so a replay runs the measuring tick's own analysis on it: pair k of
+// the reply gets the point recorded with pair number k, every other pair is missing. Exact
+// for ranges of 5 mm and more (a value step is then more than twice the file's 0.0005 mm
+// rounding). False, with the reason, for a point no reply of these ranges could hold.
+bool RebuildReplyValues(const TRecordedProfile& profile, const TProfileControls& ranges,
+                        std::vector<uint16_t>& values, uint16_t& pair_count, std::string& reason);
+
 // The point cloud of the recorded profiles as an ASCII PLY file's text.
 std::string FormatPointCloudPly(const std::vector<TRecordedProfile>& profiles, double pitch_mm);
 

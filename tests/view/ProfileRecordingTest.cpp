@@ -156,3 +156,69 @@ TEST(ProfileRecording, PointCloudHasOneVertexAPoint) {
               std::string::npos)
         << ply;
 }
+
+TEST(ProfileRecording, AReplayRebuildsTheReplySoTheTickGetsTheRecordedPointsBitForBit) {
+    test::TTempFolder folder("rebuild");
+    // Replies over every value a pair can hold, a few pairs missing, for small and large ranges.
+    for (const uint16_t range : {5, 10, 50, 300, 1000, 65535}) {
+        std::vector<uint16_t> reply(2 * 1025);
+        uint32_t seed = range;
+        for (size_t i = 2; i < reply.size(); ++i) {
+            seed = seed * 1103515245u + 12345u;
+            reply[i] = static_cast<uint16_t>((seed >> 8) & 0x3FFF);
+            if (reply[i] == 0x2000)
+                reply[i] = 0x2001; // "no point" only where meant
+        }
+        for (size_t pair : {1u, 7u, 500u, 1024u})
+            reply[2 * pair] = MISSING_POINT & 0x3FFF;
+        TProfileControls controls;
+        controls.range_z = range;
+        controls.range_xemr = range;
+        TProfileTick live;
+        AnalyseProfile(reply.data(), static_cast<uint32_t>(reply.size()), 1025, controls, live);
+
+        const std::string path = folder.Path() + "rebuild.csv";
+        TProfileRecorder recorder;
+        ASSERT_TRUE(recorder.Open(path, RecordingComment("test", controls)));
+        ASSERT_TRUE(recorder.Append(0, live.points, live.point_pairs));
+        ASSERT_TRUE(recorder.Close());
+        TRecording recording;
+        std::string message;
+        ASSERT_TRUE(ReadProfileRecording(path, recording, message)) << message;
+        std::vector<uint16_t> values;
+        uint16_t pairs = 0;
+        std::string reason;
+        ASSERT_TRUE(RebuildReplyValues(recording.profiles[0], RecordingControls(recording), values, pairs, reason))
+            << reason;
+        TProfileTick replayed;
+        AnalyseProfile(values.data(), static_cast<uint32_t>(values.size()), pairs, controls, replayed);
+        ASSERT_EQ(replayed.points.size(), live.points.size()) << range;
+        for (size_t k = 0; k < live.points.size(); ++k) {
+            // Three decimals pin the value for ranges of 5 mm and more.
+            ASSERT_EQ(replayed.points[k].x, live.points[k].x) << range << " " << k;
+            ASSERT_EQ(replayed.points[k].z, live.points[k].z) << range << " " << k;
+        }
+        EXPECT_EQ(replayed.point_pairs, live.point_pairs);
+    }
+
+    // Points no reply of the ranges could hold, or with no pair number, are refused.
+    TRecordedProfile odd;
+    odd.pairs = {1};
+    odd.points = {{0.0f, 120.0f}};
+    TProfileControls ranges;
+    ranges.range_z = 50;
+    ranges.range_xemr = 10;
+    std::vector<uint16_t> values;
+    uint16_t pairs = 0;
+    std::string reason;
+    EXPECT_FALSE(RebuildReplyValues(odd, ranges, values, pairs, reason));
+    EXPECT_NE(reason.find("outside"), std::string::npos);
+    odd.points = {{0.0f, 10.0f}};
+    odd.pairs = {0};
+    EXPECT_FALSE(RebuildReplyValues(odd, ranges, values, pairs, reason));
+    odd.pairs = {1025};
+    EXPECT_FALSE(RebuildReplyValues(odd, ranges, values, pairs, reason));
+    ranges.range_z = 0;
+    odd.pairs = {1};
+    EXPECT_FALSE(RebuildReplyValues(odd, ranges, values, pairs, reason));
+}
