@@ -362,7 +362,7 @@ void TForm_Main::BuildInterfacePages() {
     Chart_Result_Oscilloscope->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* result_layout = new QVBoxLayout(TabSheet_Result);
     result_layout->setContentsMargins(0, 0, 0, 0);
-    result_layout->addWidget(Chart_Result_Oscilloscope);
+    result_layout->addWidget(Chart_Result_Oscilloscope, 1);
     PageControl_Interface->addTab(TabSheet_Result, "RESULT");
 
     TabSheet_Video = Named(new QWidget, "TabSheet_Video");

@@ -48,6 +48,7 @@ TRecordLimitDialog::TRecordLimitDialog(QWidget* parent) : QDialog(parent) {
 
 TProfileRecordingPanel::TProfileRecordingPanel(TForm_Main& form) : QFrame(form.TabSheet_Result), Form(form) {
     setObjectName("Panel_Recording");
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed); // one line under the chart
     SaveDialogRecording = std::make_unique<TFileDialog>(&form, true);
     OpenDialogRecording = std::make_unique<TFileDialog>(&form, false);
     for (TFileDialog* dialog : {SaveDialogRecording.get(), OpenDialogRecording.get()}) {

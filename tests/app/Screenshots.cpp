@@ -7,6 +7,9 @@
 #include "app/CameraAids.h"
 #include "app/Main.h"
 #include "app/ParameterEditors.h"
+#include "app/ProfileRecordingPanel.h"
+#include "app/SettingsFiles.h"
+#include "settings/SettingsFile.h"
 #include "app/ParameterDialogs.h"
 
 #include <QApplication>
@@ -63,6 +66,14 @@ int main(int argc, char* argv[]) {
     TForm_Main window(options);
     window.CreateDialogs();
     window.move(0, 0);
+    // A sensor error on the way is printed, not left waiting for a click that never comes.
+    window.ShowModal = [](QDialog& dialog) {
+        if (auto* box = dynamic_cast<QMessageBox*>(&dialog)) {
+            std::printf("box: %s %s\n", qPrintable(box->text()), qPrintable(box->informativeText()));
+            return 0;
+        }
+        return dialog.exec();
+    };
     window.show();
     Shot(dir, "collapsed", &window);
 
@@ -111,6 +122,10 @@ int main(int argc, char* argv[]) {
     window.ShowModal = [&](QDialog& dialog) {
         dialog.show();
         Shot(dir, qPrintable(dialog.objectName().isEmpty() ? QString("box") : dialog.objectName()), &window);
+        if (auto* limits = dynamic_cast<TRecordLimitDialog*>(&dialog)) {
+            limits->SpinEdit_Record_Profiles->setValue(40);
+            return int(QDialog::Accepted);
+        }
         if (auto* number = dynamic_cast<TNumberDialog*>(&dialog))
             number->Button2Click();
         else if (auto* ext = dynamic_cast<TForm_Ext_Sig*>(&dialog))
@@ -123,6 +138,24 @@ int main(int argc, char* argv[]) {
         window.Parameter_Editors->ValueListEditor_User_Parameters->setCurrentCell(row, 1);
         window.Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
     }
+    // A settings file of the sensor, two values changed in it, compared with the sensor.
+    const QString settings_path = dir + "/line3.json";
+    window.Settings_Files->SaveDialogSettings->Run = [&](TFileDialog& d) {
+        d.FileName = settings_path;
+        return true;
+    };
+    window.Settings_Files->SaveClick();
+    TSensorSettings settings;
+    if (ReadSettingsFile(settings_path.toStdString(), settings).ok) {
+        settings.user[USER_RESULT_LENGTH] = 1;
+        settings.user[USER_EXPOSURE] = 402;
+        WriteSettingsFile(settings_path.toStdString(), settings);
+    }
+    window.Settings_Files->OpenDialogSettings->Run = [&](TFileDialog& d) {
+        d.FileName = settings_path;
+        return true;
+    };
+    window.Settings_Files->CompareClick();
     if (options.service) {
         window.PageControl_Parameters->setCurrentWidget(window.TabSheet_Factory_Parameters);
         window.PageControl_Interface->setCurrentWidget(window.TabSheet_Calibration);
@@ -176,7 +209,28 @@ int main(int argc, char* argv[]) {
     };
     window.MenuItem4->trigger();
     std::printf("%s/profile.txt\n", qPrintable(dir));
+    // 40 profiles recorded, then replayed stepwise without measuring.
+    const QString recording = dir + "/recording.csv";
+    window.Recording_Panel->SaveDialogRecording->Run = [&](TFileDialog& d) {
+        d.FileName = recording;
+        return true;
+    };
+    window.Recording_Panel->RecordClick();
+    Shot(dir, "recording", &window, true);
+    QElapsedTimer record_clock;
+    record_clock.start();
+    while (window.Recording_Panel->Recording() && record_clock.elapsed() < 10000)
+        Wait(50);
     window.Button_Get_Result->click();
+    window.Recording_Panel->OpenDialogRecording->Run = [&](TFileDialog& d) {
+        d.FileName = recording;
+        return true;
+    };
+    window.Recording_Panel->ReplayClick();
+    for (int k = 0; k < 11; ++k)
+        window.Recording_Panel->StepReplay(1);
+    Shot(dir, "replay", &window, true);
+    window.Recording_Panel->EndReplay();
 
     // The sensor stops answering: the error monitor collapses the window and says why.
     window.ShowModal = [&](QDialog& dialog) {

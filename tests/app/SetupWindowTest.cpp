@@ -648,7 +648,8 @@ TEST_F(SetupWindow, TabWalksEveryControlOfThePageInReadingOrder) {
 
     // The chart takes the keyboard's menu key for its menu.
     window->Chart_Result_Oscilloscope->setFocus(Qt::TabFocusReason);
-    QContextMenuEvent key_menu(QContextMenuEvent::Keyboard, QPoint(10, 10));
+    QContextMenuEvent key_menu(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                               window->Chart_Result_Oscilloscope->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(window->Chart_Result_Oscilloscope, &key_menu);
     EXPECT_TRUE(window->PopupMenu_Save_Data->isVisible());
     window->PopupMenu_Save_Data->hide();
