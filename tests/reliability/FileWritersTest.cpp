@@ -8,6 +8,7 @@
 // RLIMIT_FSIZE with SIGXFSZ ignored, which works everywhere.
 
 #include "calibration/DataFile.h"
+#include "support/TempFolder.h"
 #include "view/BitmapFile.h"
 #include "view/ProfileFile.h"
 
@@ -196,8 +197,8 @@ std::string Contents(TWriter writer) {
 
 TOutcome RunWriter(TWriter writer, TCondition condition) {
     TOutcome outcome;
-    char pattern[] = "/tmp/zq455-writers-XXXXXX";
-    const std::string dir = ::mkdtemp(pattern);
+    const test::TTempFolder folder("writers");
+    const std::string dir = folder.Dir().string();
     int pipe_ends[2];
     if (::pipe(pipe_ends) != 0) {
         outcome.skipped = "no pipe";
@@ -217,9 +218,8 @@ TOutcome RunWriter(TWriter writer, TCondition condition) {
     ::close(pipe_ends[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    // The mounts went with the child's namespace; what is left is the plain folder.
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    // The mounts went with the child's namespace; what is left is the plain folder, which
+    // goes with `folder`.
 
     if (report.empty()) {
         outcome.skipped = "the child reported nothing";
