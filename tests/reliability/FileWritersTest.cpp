@@ -254,11 +254,17 @@ struct TCase {
     const char* reason; // strerror text the message must carry; null for success
 };
 
+constexpr const char* WRITER_NAMES[] = {"ProfileText", "Bitmap", "Dtf"};
+constexpr const char* CONDITION_NAMES[] = {"Room", "FullDisk", "FileSizeLimit", "ReadOnlyFolder"};
+
 std::string CaseName(const ::testing::TestParamInfo<TCase>& info) {
-    const char* writers[] = {"ProfileText", "Bitmap", "Dtf"};
-    const char* conditions[] = {"Room", "FullDisk", "FileSizeLimit", "ReadOnlyFolder"};
-    return std::string(writers[static_cast<int>(info.param.writer)]) + "_" +
-           conditions[static_cast<int>(info.param.condition)];
+    return std::string(WRITER_NAMES[static_cast<int>(info.param.writer)]) + "_" +
+           CONDITION_NAMES[static_cast<int>(info.param.condition)];
+}
+
+void PrintTo(const TCase& c, std::ostream* os) {
+    *os << WRITER_NAMES[static_cast<int>(c.writer)] << " in "
+        << CONDITION_NAMES[static_cast<int>(c.condition)];
 }
 
 class FileWriters : public ::testing::TestWithParam<TCase> {};
