@@ -36,9 +36,19 @@ cleanup() {
     rm -rf "$top"
   fi
 }
+# ctest runs in the background so that a signal to this script is handled at once, not
+# when the run is over.
+ctest_pid=""
+stop() {
+  if [ -n "$ctest_pid" ]; then
+    kill "$ctest_pid" 2>/dev/null || true
+    wait "$ctest_pid" 2>/dev/null || true
+  fi
+  exit "$1"
+}
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'stop 130' INT
+trap 'stop 143' TERM
 
 # The folders the runs may use: TMPDIR (checked for leftovers), and beside it a home and a
 # runtime folder for Qt, which would otherwise make one of its own under TMPDIR. ctest writes
@@ -98,11 +108,14 @@ status=0
 for run in 1 2; do
   echo "== run $run of 2 as $user (uid $("${RUN_AS[@]}" id -u)), TMPDIR=$top/tmp"
   start=$(date +%s)
-  if ! "${RUN_AS[@]}" env -i "${env_vars[@]}" \
-      ctest --test-dir "$top/ctest" --output-on-failure --timeout 300 "$@"; then
+  "${RUN_AS[@]}" env -i "${env_vars[@]}" \
+    ctest --test-dir "$top/ctest" --output-on-failure --timeout 300 "$@" &
+  ctest_pid=$!
+  if ! wait "$ctest_pid"; then
     echo "error: run $run failed" >&2
     status=1
   fi
+  ctest_pid=""
   echo "== run $run took $(($(date +%s) - start)) s"
   left=$(find "$top/tmp" -mindepth 1 -maxdepth 3 | head -n 20)
   if [ -n "$left" ]; then
