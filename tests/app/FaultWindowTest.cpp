@@ -15,6 +15,10 @@ struct TMeasuringFault {
     const char* message;
 };
 
+void PrintTo(const TMeasuringFault& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class MeasuringFault : public SetupWindow, public ::testing::WithParamInterface<TMeasuringFault> {};
 
 } // namespace

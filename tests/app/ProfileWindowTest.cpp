@@ -48,6 +48,8 @@ protected:
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder);
+        // The window's start folder is the working folder; a save must not make DataFiles there.
+        window->Start_Dir = QString::fromStdString(folder.string());
     }
     void TearDown() override {
         SetupWindow::TearDown();

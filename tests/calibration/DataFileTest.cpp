@@ -1,4 +1,5 @@
 #include "calibration/DataFile.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,6 @@ namespace {
 
 class DataFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("zq455_dtf_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     static std::vector<uint8_t> Bytes(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -38,7 +31,8 @@ protected:
         return std::memcmp(&a.Calibr_Data[0][0], &b.Calibr_Data[0][0], CALIBR_DATA_BYTES) == 0;
     }
 
-    fs::path dir;
+    const test::TTempFolder folder{"dtf"};
+    const fs::path dir = folder.Dir();
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "calibration/OfflineCompute.h"
 
 #include "calibration/DataFile.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,19 +23,11 @@ uint16_t Le16(const std::vector<uint8_t>& b, size_t index) {
     return uint16_t(b[2 * index] | (b[2 * index + 1] << 8));
 }
 
-struct TTempDir {
-    fs::path path = fs::temp_directory_path() / ("zq455_compute_" + std::to_string(::getpid()));
-    TTempDir() {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TTempDir() { fs::remove_all(path); }
-};
-
 } // namespace
 
 TEST(OfflineCompute, WritesTheTransmitTableAndBothTablesFromADataFile) {
-    TTempDir dir;
+    const test::TTempFolder folder("compute");
+    const fs::path dir = folder.Dir();
     {
         // Step 1: reference 2000 outside 150..489, centres (202, 2000) and (212, 2010).
         TCalibrationState run;
@@ -45,15 +38,15 @@ TEST(OfflineCompute, WritesTheTransmitTableAndBothTablesFromADataFile) {
             run.Calibr_Data[c][1] = 2000;
         for (unsigned c = 210; c < 213; ++c)
             run.Calibr_Data[c][1] = 2010;
-        ASSERT_TRUE(SaveDataFile(run, (dir.path / "run.dtf").string()).Ok());
+        ASSERT_TRUE(SaveDataFile(run, (dir / "run.dtf").string()).Ok());
     }
     TOfflineCompute request;
-    request.dtf_path = (dir.path / "run.dtf").string();
+    request.dtf_path = (dir / "run.dtf").string();
     request.rz = "50";
     request.xe = "100";
     request.edits = {"150", "150", "202", "0"};
-    request.out_path = (dir.path / "table.bin").string();
-    request.tables_path = (dir.path / "zx.bin").string();
+    request.out_path = (dir / "table.bin").string();
+    request.tables_path = (dir / "zx.bin").string();
     TCalibrationState state;
     const TCalibrResult r = ComputeOffline(request, state);
     ASSERT_TRUE(r.Ok()) << r.message;
@@ -77,10 +70,11 @@ TEST(OfflineCompute, WritesTheTransmitTableAndBothTablesFromADataFile) {
 }
 
 TEST(OfflineCompute, RefusesBeforeWritingAnything) {
-    TTempDir dir;
+    const test::TTempFolder folder("compute");
+    const fs::path dir = folder.Dir();
     TCalibrationState state;
-    ASSERT_TRUE(SaveDataFile(state, (dir.path / "run.dtf").string()).Ok());
-    std::ofstream(dir.path / "short.dtf") << "abc";
+    ASSERT_TRUE(SaveDataFile(state, (dir / "run.dtf").string()).Ok());
+    std::ofstream(dir / "short.dtf") << "abc";
     struct Case {
         std::string dtf, rz, xe, xl;
         const char* says;
@@ -95,11 +89,11 @@ TEST(OfflineCompute, RefusesBeforeWritingAnything) {
     };
     for (const Case& c : cases) {
         TOfflineCompute request;
-        request.dtf_path = (dir.path / c.dtf).string();
+        request.dtf_path = (dir / c.dtf).string();
         request.rz = c.rz;
         request.xe = c.xe;
         request.edits.x_left = c.xl;
-        request.out_path = (dir.path / "table.bin").string();
+        request.out_path = (dir / "table.bin").string();
         const TCalibrResult r = ComputeOffline(request, state);
         EXPECT_FALSE(r.Ok()) << c.says;
         EXPECT_NE(r.message.find(c.says), std::string::npos) << r.message;

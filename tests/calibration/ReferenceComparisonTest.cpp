@@ -3,6 +3,7 @@
 
 #include "ReferenceTables.h"
 #include "support/CalibrationDataSet.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -102,4 +103,4 @@ INSTANTIATE_TEST_SUITE_P(
                       TCase{"dense random, limits", 12, 1, Params(300, 300, 320, 320, 3, 7)},
                       TCase{"large values", 13, 2, Params(0, 0, 310, 340, 50, 60)},
                       TCase{"large values, odd ranges", 14, 2, Params(17, 33, 100, 500, 65535, 13)}),
-    [](const auto& info) { return std::to_string(info.index); });
+    [](const auto& info) { return zq455::test::CamelName(info.param.what); });

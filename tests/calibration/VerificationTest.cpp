@@ -4,6 +4,7 @@
 
 #include "calibration/Verification.h"
 #include "calibration/VerificationReport.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -183,8 +184,8 @@ TEST(VerificationReport, LinesFilesAndNames) {
     EXPECT_EQ(VerifyCsvPath("/a/.hidden"), "/a/.hidden.csv");
     EXPECT_EQ(VerifyReportName("2026-12-09 10:26:52"), "verify-20261209-102652.json");
 
-    const fs::path dir = fs::path(::testing::TempDir()) / ("verify-report-" + std::to_string(getpid()));
-    fs::create_directories(dir);
+    const test::TTempFolder folder("verify-report");
+    const fs::path dir = folder.Dir();
     TVerifyReportInfo info;
     info.identity = {455, 1, 12345, 0, 80, 50, 8, 10};
     info.date_time = "2026-12-09 10:26:52";
@@ -214,5 +215,4 @@ TEST(VerificationReport, LinesFilesAndNames) {
     const TCalibrResult refused = WriteVerifyReport(missing, info, result);
     EXPECT_EQ(refused.status, TCalibrStatus::FileError);
     EXPECT_NE(refused.message.find("such.json"), std::string::npos);
-    fs::remove_all(dir);
 }

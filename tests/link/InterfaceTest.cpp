@@ -162,8 +162,8 @@ namespace {
 
 enum class TPath { TTY, USB_TTY, USB_FTDI };
 
-std::string PathName(const ::testing::TestParamInfo<TPath>& info) {
-    switch (info.param) {
+const char* PathLabel(TPath path) {
+    switch (path) {
     case TPath::TTY:
         return "Tty";
     case TPath::USB_TTY:
@@ -172,6 +172,14 @@ std::string PathName(const ::testing::TestParamInfo<TPath>& info) {
         break;
     }
     return "UsbFtdi";
+}
+
+std::string PathName(const ::testing::TestParamInfo<TPath>& info) {
+    return PathLabel(info.param);
+}
+
+void PrintTo(TPath path, std::ostream* os) {
+    *os << PathLabel(path);
 }
 
 constexpr const char* PEER_DESCRIPTION = "LINK TEST DEVICE";

@@ -4,6 +4,7 @@
 #include "link/ResultCodes.h"
 #include "support/BytePeer.h"
 #include "support/FtdiDouble.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +26,7 @@ void WriteFile(const fs::path& path, const std::string& text) {
 class FakeSysfs : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() / ("zq455-sysfs-" + std::to_string(::getpid()));
-        fs::remove_all(root);
+        root = folder.Dir();
         AddUsbTty("ttyUSB0", "1-1", "D2XX Recovery PID for XP");
         AddUsbTty("ttyUSB1", "1-2", "VELMOR MOTOR DRIVER INTERFACE");
         fs::create_directories(root / "devices/platform/serial8250/tty/ttyS0");
@@ -36,10 +36,7 @@ protected:
         fs::create_directories(root / "class/tty/tty1");
         fs::create_directories(root / "dev");
     }
-    void TearDown() override {
-        TUsbDeviceDirectory::SetSysfsRoot("/sys", "/dev");
-        fs::remove_all(root);
-    }
+    void TearDown() override { TUsbDeviceDirectory::SetSysfsRoot("/sys", "/dev"); }
     void AddUsbTty(const std::string& name, const std::string& port, const std::string& product) {
         const fs::path usb = root / "devices/pci0000:00/usb1" / port;
         WriteFile(usb / "idVendor", "0403\n");
@@ -49,6 +46,7 @@ protected:
         fs::create_directories(root / "class/tty" / name);
         fs::create_directory_symlink(iface, root / "class/tty" / name / "device");
     }
+    const test::TTempFolder folder{"sysfs"};
     fs::path root;
 };
 

@@ -8,6 +8,7 @@
 // RLIMIT_FSIZE with SIGXFSZ ignored, which works everywhere.
 
 #include "calibration/DataFile.h"
+#include "support/TempFolder.h"
 #include "view/BitmapFile.h"
 #include "view/ProfileFile.h"
 
@@ -196,8 +197,8 @@ std::string Contents(TWriter writer) {
 
 TOutcome RunWriter(TWriter writer, TCondition condition) {
     TOutcome outcome;
-    char pattern[] = "/tmp/zq455-writers-XXXXXX";
-    const std::string dir = ::mkdtemp(pattern);
+    const test::TTempFolder folder("writers");
+    const std::string dir = folder.Dir().string();
     int pipe_ends[2];
     if (::pipe(pipe_ends) != 0) {
         outcome.skipped = "no pipe";
@@ -217,9 +218,8 @@ TOutcome RunWriter(TWriter writer, TCondition condition) {
     ::close(pipe_ends[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    // The mounts went with the child's namespace; what is left is the plain folder.
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    // The mounts went with the child's namespace; what is left is the plain folder, which
+    // goes with `folder`.
 
     if (report.empty()) {
         outcome.skipped = "the child reported nothing";
@@ -254,11 +254,17 @@ struct TCase {
     const char* reason; // strerror text the message must carry; null for success
 };
 
+constexpr const char* WRITER_NAMES[] = {"ProfileText", "Bitmap", "Dtf"};
+constexpr const char* CONDITION_NAMES[] = {"Room", "FullDisk", "FileSizeLimit", "ReadOnlyFolder"};
+
 std::string CaseName(const ::testing::TestParamInfo<TCase>& info) {
-    const char* writers[] = {"ProfileText", "Bitmap", "Dtf"};
-    const char* conditions[] = {"Room", "FullDisk", "FileSizeLimit", "ReadOnlyFolder"};
-    return std::string(writers[static_cast<int>(info.param.writer)]) + "_" +
-           conditions[static_cast<int>(info.param.condition)];
+    return std::string(WRITER_NAMES[static_cast<int>(info.param.writer)]) + "_" +
+           CONDITION_NAMES[static_cast<int>(info.param.condition)];
+}
+
+void PrintTo(const TCase& c, std::ostream* os) {
+    *os << WRITER_NAMES[static_cast<int>(c.writer)] << " in "
+        << CONDITION_NAMES[static_cast<int>(c.condition)];
 }
 
 class FileWriters : public ::testing::TestWithParam<TCase> {};

@@ -13,6 +13,7 @@
 #include "sensor/Zq455interface.h"
 #include "sim/SensorSimulator.h"
 #include "support/FtdiDouble.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -125,24 +126,24 @@ private:
     std::unique_ptr<zq455::test::TFtdiDouble> ftdi;
 };
 
+// What GoogleTest prints for a case (its list and its failures), instead of the raw bytes.
+void PrintTo(const TSensorCase& c, std::ostream* os) {
+    *os << CommandName(c.command) << ", " << FaultName(c.fault)
+        << (c.mode == TFaultMode::EVERY_REPLY ? " on every reply" : " on the next reply");
+}
+
+void PrintTo(TWay way, std::ostream* os) {
+    *os << (way == TWay::TTY ? "tty" : "USB");
+}
+
 std::string WayName(const ::testing::TestParamInfo<TWay>& info) {
     return info.param == TWay::TTY ? "Tty" : "Usb";
 }
 
 std::string CaseName(const ::testing::TestParamInfo<std::tuple<TSensorCase, TWay>>& info) {
     const TSensorCase& param = std::get<0>(info.param);
-    std::string fault = FaultName(param.fault);
-    std::string name = CommandName(param.command);
-    name += '_';
-    bool upper = true;
-    for (char c : fault) {
-        if (c == ' ') {
-            upper = true;
-            continue;
-        }
-        name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-        upper = false;
-    }
+    std::string name =
+        std::string(CommandName(param.command)) + "_" + zq455::test::CamelName(FaultName(param.fault));
     if (param.mode == TFaultMode::EVERY_REPLY)
         name += "_EveryReply";
     return name;

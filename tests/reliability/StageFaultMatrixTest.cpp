@@ -73,6 +73,10 @@ const TStageCase STAGE_CASES[] = {
     {TMotorCommand::MOVE_FORWARD, TStageFault::NEVER_IDLE, RESULT_OK, 0, STATUS_REPLY_MS},
 };
 
+void PrintTo(const TStageCase& c, std::ostream* os) {
+    *os << CommandName(c.command) << ", " << StageFaultName(c.fault);
+}
+
 std::string CaseName(const ::testing::TestParamInfo<TStageCase>& info) {
     return std::string(CommandName(info.param.command)) + "_" + StageFaultName(info.param.fault);
 }

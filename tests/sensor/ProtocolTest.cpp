@@ -1,4 +1,5 @@
 #include "sensor/Protocol.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,10 @@ struct TRequestVector {
     TBytes wire;
 };
 
+void PrintTo(const TRequestVector& v, std::ostream* os) {
+    *os << v.what;
+}
+
 class RequestFraming : public ::testing::TestWithParam<TRequestVector> {};
 
 TEST_P(RequestFraming, MatchesTheDocumentedBytes) {
@@ -29,7 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
         TRequestVector{"identity to address 1", 1, 0x01, {}, {0x01, 0x80, 0x80, 0x81, 0xC1, 0x81, 0x83}},
         TRequestVector{"identity to address 0", 0, 0x01, {}, {0x00, 0x80, 0x80, 0x81, 0xC1, 0x81, 0x83}},
         TRequestVector{"read of parameter 3", 1, 0x02, {0x03}, {0x01, 0x81, 0x80, 0x82, 0x83, 0xC1, 0xC2, 0x81}},
-        TRequestVector{"address 37 goes out as 5", 37, 0x01, {}, {0x05, 0x80, 0x80, 0x81, 0xC1, 0x81, 0x83}}));
+        TRequestVector{"address 37 goes out as 5", 37, 0x01, {}, {0x05, 0x80, 0x80, 0x81, 0xC1, 0x81, 0x83}}),
+    [](const auto& info) { return zq455::test::CamelName(info.param.what); });
 
 TEST(Protocol, GroupsRoundTripAndDropHighBits) {
     uint8_t out[5];
