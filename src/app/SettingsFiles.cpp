@@ -184,16 +184,24 @@ bool TSettingsFiles::Load(QString& path, TSensorSettings& file, TSensorSettings&
     return true;
 }
 
+bool TSettingsFiles::Differences(QString& path, TSensorSettings& file, TSensorSettings& sensor,
+                                 std::vector<TSettingDifference>& differences, const QString& when_none) {
+    if (!Load(path, file, sensor))
+        return false;
+    differences = CompareSettings(sensor, file);
+    if (differences.empty()) {
+        Message(QMessageBox::Information, QString("The sensor holds the settings of %1%2").arg(path, when_none));
+        return false;
+    }
+    return true;
+}
+
 void TSettingsFiles::CompareClick() {
     QString path;
     TSensorSettings file, sensor;
-    if (!Load(path, file, sensor))
+    std::vector<TSettingDifference> differences;
+    if (!Differences(path, file, sensor, differences, "."))
         return;
-    const std::vector<TSettingDifference> differences = CompareSettings(sensor, file);
-    if (differences.empty()) {
-        Message(QMessageBox::Information, QString("The sensor holds the settings of %1.").arg(path));
-        return;
-    }
     TSettingsCompareDialog dialog(&Form, "Compare with file",
                                   QString("%1 value(s) differ between the sensor and %2:").arg(differences.size()).arg(path),
                                   differences, false);
@@ -203,13 +211,9 @@ void TSettingsFiles::CompareClick() {
 void TSettingsFiles::ApplyClick() {
     QString path;
     TSensorSettings file, sensor;
-    if (!Load(path, file, sensor))
+    std::vector<TSettingDifference> differences;
+    if (!Differences(path, file, sensor, differences, ": nothing to load."))
         return;
-    const std::vector<TSettingDifference> differences = CompareSettings(sensor, file);
-    if (differences.empty()) {
-        Message(QMessageBox::Information, QString("The sensor holds the settings of %1: nothing to load.").arg(path));
-        return;
-    }
     TSettingsCompareDialog dialog(&Form, "Apply settings from file",
                                   QString("Load these values of %1 into the sensor?").arg(path), differences, true);
     if (Form.ShowModal(dialog) != QDialog::Accepted)

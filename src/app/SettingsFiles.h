@@ -58,6 +58,9 @@ private:
     // the engineer cancelled, the file was refused (a box said why) or the sensor failed
     // (its code is in the window's Sensor_Result).
     bool Load(QString& path, TSensorSettings& file, TSensorSettings& sensor);
+    // Load, then the differences; false (after a box ending in `when_none`) when there are none.
+    bool Differences(QString& path, TSensorSettings& file, TSensorSettings& sensor,
+                     std::vector<TSettingDifference>& differences, const QString& when_none);
     // With the factory values: in service mode, where the factory editor is shown.
     bool Factory() const;
     void Message(int icon, const QString& text);
