@@ -62,8 +62,8 @@ long TPseudoTerminal::ReadMaster(uint8_t* data, size_t capacity, int timeout_ms)
 }
 
 bool TPseudoTerminal::WriteMaster(const uint8_t* data, size_t length) {
-    // A program that stops reading fills the slave's input queue; give up after a while
-    // rather than hang the peer's thread.
+    // A program that stops reading fills the slave's input queue; give up after about five
+    // seconds rather than hang the peer's thread.
     int idle_polls = 0;
     size_t sent = 0;
     while (sent < length) {
@@ -77,10 +77,13 @@ bool TPseudoTerminal::WriteMaster(const uint8_t* data, size_t length) {
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        if (++idle_polls > 50)
+        if (++idle_polls > 2500)
             return false;
+        // Short waits: the pseudo-terminal does not always wake a blocked writer once the
+        // reader has made room, and a writer that sleeps longer than the reader's byte gap
+        // turns a slow reader into a read time-out.
         pollfd pfd{master, POLLOUT, 0};
-        ::poll(&pfd, 1, 100);
+        ::poll(&pfd, 1, 2);
     }
     return true;
 }

@@ -549,6 +549,14 @@ TEST_F(SetupWindow, OnlyADeliberatePickChangesAValueNeverTheWheelOrAKeyOfTheClos
     QTest::mouseClick(box->view()->viewport(), Qt::LeftButton, {}, box->view()->visualRect(item).center());
     EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "512");
     EXPECT_EQ(window->User_Params[USER_RESULT_LENGTH], 2);
+    // From the grid itself: Space opens the current row's list, Escape closes it unchanged.
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Space);
+    ASSERT_TRUE(box->view()->isVisible());
+    QTest::keyClick(box->view(), Qt::Key_Down);
+    QTest::keyClick(box->view(), Qt::Key_Escape);
+    EXPECT_FALSE(box->view()->isVisible());
+    EXPECT_EQ(window->User_Params[USER_RESULT_LENGTH], 2);
     // Only a Load sends it.
     EXPECT_EQ(demo->sensor->Store().working.User(USER_RESULT_LENGTH), length);
 }
