@@ -72,7 +72,8 @@ std::vector<TCheckpoint> Run(QCustomPlot* chart, const std::vector<TProfileTick>
             const auto begin = std::chrono::steady_clock::now();
             add(ticks[(done + k) % ticks.size()]);
             chart->replot(QCustomPlot::rpImmediateRefresh);
-            ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
+            ms.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count());
         }
         done += REPLOTS;
         std::sort(ms.begin(), ms.end());
@@ -128,17 +129,18 @@ int main(int argc, char** argv) {
     chart->replot();
 
     // Before: every point of every profile kept in the point series.
-    const std::vector<TCheckpoint> before = Run(chart, ticks, total, checkpoints, [&](const TProfileTick& tick) {
-        points.clear();
-        for (const TProfilePoint& p : tick.points)
-            points.push_back({p.x, p.z, 0xFF008000u});
-        current->AddPoints(points);
-    });
+    const std::vector<TCheckpoint> before =
+        Run(chart, ticks, total, checkpoints, [&](const TProfileTick& tick) {
+            points.clear();
+            for (const TProfilePoint& p : tick.points)
+                points.push_back({p.x, p.z, 0xFF008000u});
+            current->AddPoints(points);
+        });
 
     std::printf("%10s | %14s %14s | %14s %14s\n", "profiles", "density MB", "replot ms", "point list MB",
                 "replot ms");
     for (size_t k = 0; k < now.size(); ++k)
-        std::printf("%10u | %14.1f %14.2f | %14.1f %14.2f\n", now[k].profiles, now[k].grown_mb, now[k].replot_ms,
-                    before[k].grown_mb, before[k].replot_ms);
+        std::printf("%10u | %14.1f %14.2f | %14.1f %14.2f\n", now[k].profiles, now[k].grown_mb,
+                    now[k].replot_ms, before[k].grown_mb, before[k].replot_ms);
     return 0;
 }

@@ -31,7 +31,7 @@ protected:
 
 private:
     TDensityRaster raster;
-    QImage picture;                 // the raster coloured, redone when it changed
+    QImage picture; // the raster coloured, redone when it changed
     uint64_t picture_generation = ~0ull;
 };
 

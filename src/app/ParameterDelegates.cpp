@@ -1,9 +1,9 @@
 #include "ParameterDelegates.h"
 
 #include "ParameterEditors.h"
-#include "sensor/ParameterMap.h"
 #include "ParameterText.h"
 #include "WidgetMaking.h"
+#include "sensor/ParameterMap.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -107,7 +107,8 @@ void TPickListBox::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-TUserValueDelegate::TUserValueDelegate(TParameterEditors* editors, const std::vector<QStringListModel*>& lists)
+TUserValueDelegate::TUserValueDelegate(TParameterEditors* editors,
+                                       const std::vector<QStringListModel*>& lists)
     : QStyledItemDelegate(editors), Editors(editors), Lists(lists) {}
 
 QWidget* TUserValueDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
@@ -149,7 +150,8 @@ void TUserValueDelegate::setEditorData(QWidget* editor, const QModelIndex& index
     }
 }
 
-void TUserValueDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const {
+void TUserValueDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
+                                      const QModelIndex& index) const {
     if (auto* combo = qobject_cast<QComboBox*>(editor))
         if (combo->currentIndex() >= 0)
             model->setData(index, combo->currentText());

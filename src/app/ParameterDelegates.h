@@ -36,7 +36,8 @@ class TUserValueDelegate : public QStyledItemDelegate {
 public:
     TUserValueDelegate(TParameterEditors* editors, const std::vector<QStringListModel*>& lists);
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
@@ -53,7 +54,8 @@ class TFactoryValueDelegate : public QStyledItemDelegate {
 public:
     explicit TFactoryValueDelegate(TParameterEditors* editors);
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
 
 private:

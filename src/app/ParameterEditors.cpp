@@ -66,7 +66,8 @@ TParameterEditors::TParameterEditors(TForm_Main& form, QWidget* user_sheet, QWid
     }
     ValueListEditor_User_Parameters->setItemDelegateForColumn(1, new TUserValueDelegate(this, Pick_Lists));
 
-    ValueListEditor_Factory_Parameters = MakeGrid(factory_sheet, "ValueListEditor_Factory_Parameters", 135, 78);
+    ValueListEditor_Factory_Parameters =
+        MakeGrid(factory_sheet, "ValueListEditor_Factory_Parameters", 135, 78);
     ValueListEditor_Factory_Parameters->setEditTriggers(
         QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
         QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
@@ -220,7 +221,8 @@ void TParameterEditors::Accept_Factory_Parameter() {
     // The old value stays; the engineer corrects the text.
     Accepting = true;
     QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE,
-                    Text(out_of_range ? RangeMessage(text) : ConversionMessage(text)), QMessageBox::Ok, &Form);
+                    Text(out_of_range ? RangeMessage(text) : ConversionMessage(text)), QMessageBox::Ok,
+                    &Form);
     Form.ShowModal(box);
     Accepting = false;
 }
@@ -382,7 +384,8 @@ void TParameterEditors::Read_User_ParameterClick() {
 }
 
 void TParameterEditors::Load_User_ParameterClick() {
-    if ((Form.Sensor_Result = Form.Sensor->LoadUserParameter(Form.User_Row, Form.User_Params[Form.User_Row % USER_COUNT])))
+    if ((Form.Sensor_Result =
+             Form.Sensor->LoadUserParameter(Form.User_Row, Form.User_Params[Form.User_Row % USER_COUNT])))
         return;
     Show_User_Parameters();
     Form.FollowLinkSettings();

@@ -68,7 +68,8 @@ TProfileRecordingPanel::TProfileRecordingPanel(TForm_Main& form) : QFrame(form.T
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 2, 6, 2);
     layout->addWidget(Label_Recording, 1);
-    for (QPushButton* b : {Button_Replay_Previous, Button_Replay_Play, Button_Replay_Next, Button_Replay_Close})
+    for (QPushButton* b :
+         {Button_Replay_Previous, Button_Replay_Play, Button_Replay_Next, Button_Replay_Close})
         layout->addWidget(b);
     connect(Button_Replay_Previous, &QPushButton::clicked, this, [this] { StepReplay(-1); });
     connect(Button_Replay_Next, &QPushButton::clicked, this, [this] { StepReplay(1); });
@@ -106,10 +107,12 @@ TProfileRecordingPanel::~TProfileRecordingPanel() = default;
 
 void TProfileRecordingPanel::ShowState() {
     const bool replaying = Replaying();
-    for (QPushButton* b : {Button_Replay_Previous, Button_Replay_Play, Button_Replay_Next, Button_Replay_Close})
+    for (QPushButton* b :
+         {Button_Replay_Previous, Button_Replay_Play, Button_Replay_Next, Button_Replay_Close})
         b->setVisible(replaying);
     if (Recording())
-        Label_Recording->setText(QString("Recording to %1: %2 profiles").arg(FileName(Recorder.Path())).arg(Recorder.Profiles()));
+        Label_Recording->setText(
+            QString("Recording to %1: %2 profiles").arg(FileName(Recorder.Path())).arg(Recorder.Profiles()));
     else if (replaying) {
         const TRecordedProfile& p = Replay.profiles[Replay_Index];
         Label_Recording->setText(QString("Replay of %1: profile %2 of %3, %4 s")
@@ -218,8 +221,8 @@ void TProfileRecordingPanel::ReplayClick() {
         ok = false;
     }
     if (!ok) {
-        QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE, QString::fromStdString(message), QMessageBox::Ok,
-                        &Form);
+        QMessageBox box(QMessageBox::Critical, APPLICATION_TITLE, QString::fromStdString(message),
+                        QMessageBox::Ok, &Form);
         Form.ShowModal(box);
         return;
     }
@@ -275,7 +278,8 @@ void TProfileRecordingPanel::PlayClick() {
         ShowReplayed();
     }
     Button_Replay_Play->setText("Pause");
-    Timer_Replay->start(static_cast<int>(Replay.profiles[Replay_Index + 1].time_ms - Replay.profiles[Replay_Index].time_ms));
+    Timer_Replay->start(
+        static_cast<int>(Replay.profiles[Replay_Index + 1].time_ms - Replay.profiles[Replay_Index].time_ms));
 }
 
 void TProfileRecordingPanel::EndReplay() {
@@ -286,7 +290,8 @@ void TProfileRecordingPanel::EndReplay() {
     Replay = TRecording{};
     Label_Recording->clear();
     if (Form.IsConnected())
-        Form.ScaleResultChart(Form.Device_Identity[IDENTITY_RANGE_Z], Form.Device_Identity[IDENTITY_RANGE_XEMR]);
+        Form.ScaleResultChart(Form.Device_Identity[IDENTITY_RANGE_Z],
+                              Form.Device_Identity[IDENTITY_RANGE_XEMR]);
     ShowState();
 }
 

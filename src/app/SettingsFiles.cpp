@@ -58,7 +58,8 @@ TSettingsCompareDialog::TSettingsCompareDialog(QWidget* parent, const QString& t
     setWindowTitle(title);
     Label_Heading = Named(new QLabel(heading, this), "Label_Heading");
     Label_Heading->setWordWrap(true);
-    Table_Differences = Named(new QTableWidget(static_cast<int>(differences.size()), 4, this), "Table_Differences");
+    Table_Differences =
+        Named(new QTableWidget(static_cast<int>(differences.size()), 4, this), "Table_Differences");
     Table_Differences->setHorizontalHeaderLabels({"Parameter", "Sensor", "File", "Shown in the editor"});
     Table_Differences->verticalHeader()->hide();
     Table_Differences->verticalHeader()->setDefaultSectionSize(ROW_HEIGHT + 2);
@@ -67,10 +68,10 @@ TSettingsCompareDialog::TSettingsCompareDialog(QWidget* parent, const QString& t
     for (int row = 0; row < static_cast<int>(differences.size()); ++row) {
         const TSettingDifference& d = differences[static_cast<size_t>(row)];
         const bool angle = d.kind == TSettingKind::ANGLE;
-        const QStringList cells = {Text(d.name),
-                                   angle ? QString::number(d.sensor_angle, 'g', 7) : QString::number(d.sensor),
-                                   angle ? QString::number(d.file_angle, 'g', 7) : QString::number(d.file),
-                                   EditorTextOfDifference(d)};
+        const QStringList cells = {
+            Text(d.name), angle ? QString::number(d.sensor_angle, 'g', 7) : QString::number(d.sensor),
+            angle ? QString::number(d.file_angle, 'g', 7) : QString::number(d.file),
+            EditorTextOfDifference(d)};
         for (int column = 0; column < 4; ++column)
             Table_Differences->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
@@ -149,7 +150,8 @@ void TSettingsFiles::SaveClick() {
     dialog.InitialDir = Form.DataFolder();
     if (!dialog.Execute())
         return;
-    const TSettingsResult written = WriteSettingsFile(QFile::encodeName(dialog.FileName).toStdString(), settings);
+    const TSettingsResult written =
+        WriteSettingsFile(QFile::encodeName(dialog.FileName).toStdString(), settings);
     if (!written.ok)
         Message(QMessageBox::Critical, Text(written.message));
 }
@@ -171,10 +173,12 @@ bool TSettingsFiles::Load(QString& path, TSensorSettings& file, TSensorSettings&
             return false;
     }
     if (file.device_type != sensor.device_type) {
-        QMessageBox ask(QMessageBox::Question, APPLICATION_TITLE,
-                        QString("%1 holds the settings of another device type:\nfile: %2\nsensor: %3\nUse it all the same?")
-                            .arg(path, Text(IdentityText(file)), Text(IdentityText(sensor))),
-                        QMessageBox::Yes | QMessageBox::No, &Form);
+        QMessageBox ask(
+            QMessageBox::Question, APPLICATION_TITLE,
+            QString(
+                "%1 holds the settings of another device type:\nfile: %2\nsensor: %3\nUse it all the same?")
+                .arg(path, Text(IdentityText(file)), Text(IdentityText(sensor))),
+            QMessageBox::Yes | QMessageBox::No, &Form);
         ask.setDefaultButton(QMessageBox::No);
         if (Form.ShowModal(ask) != QMessageBox::Yes)
             return false;
@@ -190,7 +194,8 @@ bool TSettingsFiles::Differences(QString& path, TSensorSettings& file, TSensorSe
         return false;
     differences = CompareSettings(sensor, file);
     if (differences.empty()) {
-        Message(QMessageBox::Information, QString("The sensor holds the settings of %1%2").arg(path, when_none));
+        Message(QMessageBox::Information,
+                QString("The sensor holds the settings of %1%2").arg(path, when_none));
         return false;
     }
     return true;
@@ -202,9 +207,10 @@ void TSettingsFiles::CompareClick() {
     std::vector<TSettingDifference> differences;
     if (!Differences(path, file, sensor, differences, "."))
         return;
-    TSettingsCompareDialog dialog(&Form, "Compare with file",
-                                  QString("%1 value(s) differ between the sensor and %2:").arg(differences.size()).arg(path),
-                                  differences, false);
+    TSettingsCompareDialog dialog(
+        &Form, "Compare with file",
+        QString("%1 value(s) differ between the sensor and %2:").arg(differences.size()).arg(path),
+        differences, false);
     Form.ShowModal(dialog);
 }
 
@@ -215,7 +221,8 @@ void TSettingsFiles::ApplyClick() {
     if (!Differences(path, file, sensor, differences, ": nothing to load."))
         return;
     TSettingsCompareDialog dialog(&Form, "Apply settings from file",
-                                  QString("Load these values of %1 into the sensor?").arg(path), differences, true);
+                                  QString("Load these values of %1 into the sensor?").arg(path), differences,
+                                  true);
     if (Form.ShowModal(dialog) != QDialog::Accepted)
         return;
 
@@ -228,15 +235,17 @@ void TSettingsFiles::ApplyClick() {
         // What the sensor holds now goes into the editors, as a Read All would.
         if ((Form.Sensor_Result = Form.Sensor->ReadUserParameters(Form.User_Params)))
             return;
-        if (file.has_factory && (Form.Sensor_Result = Form.Sensor->ReadFactoryParameters(Form.Factory_Params)))
+        if (file.has_factory &&
+            (Form.Sensor_Result = Form.Sensor->ReadFactoryParameters(Form.Factory_Params)))
             return;
     }
     Editors.Show_User_Parameters();
     Editors.Show_Factory_Parameters();
     Form.FollowLinkSettings();
-    QString text = QString("Loaded %1 value(s): %2. They are kept after a restart once written with \"Write to FLASH\".")
-                       .arg(outcome.loaded.size())
-                       .arg(Joined(outcome.loaded));
+    QString text =
+        QString("Loaded %1 value(s): %2. They are kept after a restart once written with \"Write to FLASH\".")
+            .arg(outcome.loaded.size())
+            .arg(Joined(outcome.loaded));
     if (!outcome.not_loaded.empty())
         text += QString("\nNot loaded: %1 (set by \"Rotate system\").").arg(Joined(outcome.not_loaded));
     if (!outcome.still.empty())

@@ -33,8 +33,8 @@ uint32_t RampColour(double t) {
 
 } // namespace
 
-void TDensityRaster::Shape(uint32_t new_columns, uint32_t new_rows, double new_x0, double new_x1, double new_z0,
-                           double new_z1) {
+void TDensityRaster::Shape(uint32_t new_columns, uint32_t new_rows, double new_x0, double new_x1,
+                           double new_z0, double new_z1) {
     if (new_columns == columns && new_rows == rows && new_x0 == x0 && new_x1 == x1 && new_z0 == z0 &&
         new_z1 == z1)
         return;
@@ -89,9 +89,9 @@ void TDensityRaster::Render(uint32_t* argb) const {
         uint32_t* out = argb + static_cast<size_t>(rows - 1 - r) * columns;
         for (uint32_t c = 0; c < columns; ++c) {
             const uint32_t n = in[c];
-            out[c] = n == 0                ? 0u
-                     : n < lookup.size()   ? lookup[n]
-                                           : RampColour(std::log(static_cast<double>(n)) / top);
+            out[c] = n == 0              ? 0u
+                     : n < lookup.size() ? lookup[n]
+                                         : RampColour(std::log(static_cast<double>(n)) / top);
         }
     }
 }

@@ -28,7 +28,9 @@ public:
     uint32_t Columns() const { return columns; }
     uint32_t Rows() const { return rows; }
     // Row 0 is the lowest Z, column 0 the lowest X.
-    uint32_t Hits(uint32_t column, uint32_t row) const { return cells[static_cast<size_t>(row) * columns + column]; }
+    uint32_t Hits(uint32_t column, uint32_t row) const {
+        return cells[static_cast<size_t>(row) * columns + column];
+    }
     uint32_t MaxHits() const { return max_hits; }
     uint64_t TotalHits() const { return total_hits; }
     bool Empty() const { return total_hits == 0; }

@@ -61,7 +61,8 @@ protected:
         return Drawn();
     }
     TDrawn Drawn() {
-        return {window->Profile_Tick.points, window->Profile_Tick.left_marker, window->Profile_Tick.over_level};
+        return {window->Profile_Tick.points, window->Profile_Tick.left_marker,
+                window->Profile_Tick.over_level};
     }
     TRecording Read(const QString& path) {
         TRecording recording;
@@ -110,7 +111,8 @@ TEST_F(RecordingWindow, TheFileHoldsWhatTheTicksDrewAndACountLimitStopsIt) {
             ASSERT_NEAR(p.points[j].x, drawn[k].points[j].x, 0.0005);
     }
     EXPECT_EQ(RecordingControls(recording).range_z, window->Device_Identity[IDENTITY_RANGE_Z]);
-    EXPECT_TRUE(Panel().Label_Recording->text().startsWith("Recorded 3 profiles")) << Panel().Label_Recording->text().toStdString();
+    EXPECT_TRUE(Panel().Label_Recording->text().startsWith("Recorded 3 profiles"))
+        << Panel().Label_Recording->text().toStdString();
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -175,7 +177,8 @@ TEST_F(RecordingWindow, StepwiseReplayRedrawsEachProfileAsDrawnLiveWithoutASenso
     EXPECT_EQ(window->CSpinEditLevel->value(), 60); // the settings seen live
     ExpectSame(Drawn(), drawn[0]);
     EXPECT_EQ(window->Series_Result_Oscilloscope->PointCount(), drawn[0].points.size());
-    EXPECT_TRUE(Panel().Label_Recording->text().contains("profile 1 of 3")) << Panel().Label_Recording->text().toStdString();
+    EXPECT_TRUE(Panel().Label_Recording->text().contains("profile 1 of 3"))
+        << Panel().Label_Recording->text().toStdString();
     QTest::mouseClick(Panel().Button_Replay_Next, Qt::LeftButton);
     ExpectSame(Drawn(), drawn[1]);
     QTest::keyClick(&Panel(), Qt::Key_Right);
@@ -192,12 +195,13 @@ TEST_F(RecordingWindow, StepwiseReplayRedrawsEachProfileAsDrawnLiveWithoutASenso
 TEST_F(RecordingWindow, ReplayAtPaceAdvancesByItselfAndStartMeasureEndsIt) {
     Connect();
     const QString path = folder.path() + "/pace.csv";
-    std::ofstream(path.toStdString()) << "# ZQ455 profile recording; test; range_z=50; range_xemr=10; level_um=0; "
-                                         "dx_mm=1; x0_mm=0; auto=0\n"
-                                         "index,time_ms,n,x_mm,z_mm\n"
-                                         "0,0,1,-1.000,20.000\n0,0,2,1.000,20.000\n"
-                                         "1,100,1,-1.000,21.000\n1,100,2,1.000,21.000\n"
-                                         "2,200,1,-1.000,22.000\n2,200,2,1.000,22.000\n";
+    std::ofstream(path.toStdString())
+        << "# ZQ455 profile recording; test; range_z=50; range_xemr=10; level_um=0; "
+           "dx_mm=1; x0_mm=0; auto=0\n"
+           "index,time_ms,n,x_mm,z_mm\n"
+           "0,0,1,-1.000,20.000\n0,0,2,1.000,20.000\n"
+           "1,100,1,-1.000,21.000\n1,100,2,1.000,21.000\n"
+           "2,200,1,-1.000,22.000\n2,200,2,1.000,22.000\n";
     Replay(path);
     ASSERT_TRUE(Panel().Replaying());
     QTest::mouseClick(Panel().Button_Replay_Play, Qt::LeftButton);

@@ -156,8 +156,9 @@ TEST_F(SettingsWindow, ApplyLoadsExactlyTheDifferingValuesAndLeavesFlashToTheEng
     EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, USER_RESULT_LENGTH), "256");
     EXPECT_EQ(window->User_Params[USER_LASER_INTENSITY], 5);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Loaded 2 value(s): Result length, Laser intensity. They are kept after a restart "
-                             "once written with \"Write to FLASH\".");
+    EXPECT_EQ(boxes[0].text,
+              "Loaded 2 value(s): Result length, Laser intensity. They are kept after a restart "
+              "once written with \"Write to FLASH\".");
 
     // Once more: the sensor holds the file now, nothing goes out.
     before = demo->sensor->Commands().size();

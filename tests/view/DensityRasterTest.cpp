@@ -41,8 +41,12 @@ TEST(DensityRaster, EachPointCountsOnceInTheCellOfItsXAndZ) {
     // On or past the far edges, before the near ones, not a number: never counted, never
     // written past the cells.
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<TProfilePoint> outside = {{5.0f, 10.0f}, {0.0f, 20.0f}, {-5.001f, 10.0f},
-                                                {0.0f, -0.001f}, {nan, 1.0f},  {1.0f, nan},
+    const std::vector<TProfilePoint> outside = {{5.0f, 10.0f},
+                                                {0.0f, 20.0f},
+                                                {-5.001f, 10.0f},
+                                                {0.0f, -0.001f},
+                                                {nan, 1.0f},
+                                                {1.0f, nan},
                                                 {std::numeric_limits<float>::infinity(), 1.0f}};
     raster.Add(outside.data(), outside.size());
     EXPECT_EQ(raster.TotalHits(), 4u);
@@ -99,7 +103,7 @@ TEST(DensityRaster, PictureHasTheHighestZOnTopAndGetsBrighterWithMoreHits) {
 
 TEST(FrameProbe, NamesThePositionTheValueAndSaturationOnlyWhereTheFrameHasAPixel) {
     // A frame of 3 lines of 4 pixels received at camera column 100, line 50.
-    const std::vector<uint8_t> pixels = {1, 2,  3,   4,  //
+    const std::vector<uint8_t> pixels = {1, 2,  3,   4,   //
                                          5, 6,  126, 127, //
                                          9, 10, 11,  0xFF};
     const TFrameArea frame{pixels.data(), 4, 3, 100, 50};
