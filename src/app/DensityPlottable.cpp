@@ -46,26 +46,30 @@ void TDensityPlottable::draw(QCPPainter* painter) {
     QCPAxis* value_axis = mValueAxis.data();
     if (!key_axis || !value_axis || raster.Empty())
         return;
-    if (picture_generation != raster.Generation() || picture.width() != static_cast<int>(raster.Columns()) ||
-        picture.height() != static_cast<int>(raster.Rows())) {
-        picture = QImage(static_cast<int>(raster.Columns()), static_cast<int>(raster.Rows()),
-                         QImage::Format_ARGB32);
-        raster.Render(reinterpret_cast<uint32_t*>(picture.bits()));
-        picture_generation = raster.Generation();
-    }
     // The raster's top line is its highest Z; on a reversed Z axis that lies at the bottom.
     const double left = key_axis->coordToPixel(raster.XLow()), right = key_axis->coordToPixel(raster.XHigh());
     const double high = value_axis->coordToPixel(raster.ZHigh()),
                  low = value_axis->coordToPixel(raster.ZLow());
     const bool flip_x = left > right, flip_z = high > low;
+    // Coloured (and turned as the axes are) only when the counts or the axes changed, into the
+    // same image: a replot while collecting costs one pass over the cells, no allocation.
+    const QSize size(static_cast<int>(raster.Columns()), static_cast<int>(raster.Rows()));
+    if (picture_generation != raster.Generation() || picture.size() != size || picture_flip_x != flip_x ||
+        picture_flip_z != flip_z) {
+        if (picture.size() != size)
+            picture = QImage(size, QImage::Format_ARGB32);
+        raster.Render(reinterpret_cast<uint32_t*>(picture.bits()));
+        if (flip_x || flip_z)
+            picture.mirror(flip_x, flip_z);
+        picture_generation = raster.Generation();
+        picture_flip_x = flip_x;
+        picture_flip_z = flip_z;
+    }
     const QRectF target(std::min(left, right), std::min(high, low), std::abs(right - left),
                         std::abs(low - high));
     painter->save();
     painter->setClipRect(clipRect());
-    if (flip_x || flip_z)
-        painter->drawImage(target, picture.mirrored(flip_x, flip_z));
-    else
-        painter->drawImage(target, picture);
+    painter->drawImage(target, picture);
     painter->restore();
 }
 

@@ -33,6 +33,7 @@ private:
     TDensityRaster raster;
     QImage picture; // the raster coloured, redone when it changed
     uint64_t picture_generation = ~0ull;
+    bool picture_flip_x = false, picture_flip_z = false; // as the picture was turned
 };
 
 } // namespace zq455

@@ -81,7 +81,7 @@ void TDensityRaster::Render(uint32_t* argb) const {
     // One colour per hit count up to a few thousand; beyond that counts share the colour of
     // their logarithm's step.
     const double top = std::log(static_cast<double>(std::max<uint32_t>(max_hits, 2)));
-    std::vector<uint32_t> lookup(std::min<uint32_t>(max_hits, 4096) + 1);
+    lookup.resize(std::min<uint32_t>(max_hits, 4096) + 1); // kept between pictures: no allocation
     for (size_t n = 1; n < lookup.size(); ++n)
         lookup[n] = RampColour(std::log(static_cast<double>(n)) / top);
     for (uint32_t r = 0; r < rows; ++r) {

@@ -51,6 +51,7 @@ private:
     uint32_t max_hits = 0;
     uint64_t total_hits = 0;
     uint64_t generation = 0;
+    mutable std::vector<uint32_t> lookup; // Render's colour per hit count
 };
 
 } // namespace zq455
