@@ -1,5 +1,6 @@
-// "Calculate" (centres, Z table, X table) on a realistic run, against the time of merely
-// clearing the two 640 x 5120 tables, measured in the same process.
+// "Calculate" (centres, Z table, X table) on a realistic run, the fitted computation and the
+// classic one, against the time of merely clearing the two 640 x 5120 tables, measured in
+// the same process.
 
 #include "calibration/TableComputation.h"
 #include "support/CalibrationDataSet.h"
@@ -11,7 +12,7 @@
 
 using namespace zq455;
 
-static void BM_Calculate(benchmark::State& state) {
+static void Calculate(benchmark::State& state, TTableMethod method) {
     TCalibrationState s;
     testdata::SynthesiseRun(s);
     std::vector<uint16_t> raw(&s.Calibr_Data[0][0], &s.Calibr_Data[0][0] + CALIBR_COLUMNS * CALIBR_STEPS);
@@ -23,13 +24,14 @@ static void BM_Calculate(benchmark::State& state) {
         // Calculate removes outliers from the data; each round starts from the raw run.
         std::memcpy(&s.Calibr_Data[0][0], raw.data(), raw.size() * 2);
         state.ResumeTiming();
-        if (!Calculate(s, params).Ok())
+        if (!Calculate(s, params, method).Ok())
             state.SkipWithError("Calculate refused the inputs");
         benchmark::DoNotOptimize(s.Calibr_Table_X[320][2000]);
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_Calculate)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Calculate, fitted, TTableMethod::Fitted)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Calculate, classic, TTableMethod::Classic)->Unit(benchmark::kMillisecond);
 
 static void BM_ClearTables(benchmark::State& state) {
     TCalibrationState s;

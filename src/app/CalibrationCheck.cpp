@@ -1,5 +1,7 @@
 #include "CalibrationCheck.h"
 
+#include "ErrorMapPicture.h"
+#include "ErrorMapView.h"
 #include "Main.h"
 #include "calibration/VerificationReport.h"
 #include "link/ResultCodes.h"
@@ -33,7 +35,9 @@ QDoubleSpinBox* MakeAmount(QWidget* parent, const char* name, double max, double
     spin->setRange(0.0, max);
     spin->setDecimals(decimals);
     spin->setValue(value);
-    spin->setFixedWidth(64);
+    // Typed, not stepped: without the arrows the two columns of tolerances leave the figures room.
+    spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    spin->setFixedWidth(52);
     return spin;
 }
 
@@ -42,7 +46,8 @@ QSpinBox* MakeCount(QWidget* parent, const char* name, int min, int max, int val
     spin->setObjectName(name);
     spin->setRange(min, max);
     spin->setValue(value);
-    spin->setFixedWidth(64);
+    spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    spin->setFixedWidth(52);
     return spin;
 }
 
@@ -68,6 +73,10 @@ TCalibrationCheck::TCalibrationCheck(THost host_value, QWidget* parent)
     Edit_Check_Scale = MakeAmount(this, "Edit_Check_Scale", 100, t.z_scale_pct, 2);
     Edit_Check_Repeatability = MakeAmount(this, "Edit_Check_Repeatability", 100000, t.z_repeatability_um, 1);
     Edit_Check_Pitch_Error = MakeAmount(this, "Edit_Check_Pitch_Error", 100000, t.x_pitch_um, 1);
+    Edit_Check_Offset = MakeAmount(this, "Edit_Check_Offset", 100, t.z_offset_pct, 3);
+    Edit_Check_Field = MakeAmount(this, "Edit_Check_Field", 100, t.z_field_pct, 3);
+    Edit_Check_X_Field = MakeAmount(this, "Edit_Check_X_Field", 100000, t.x_field_um, 1);
+    Edit_Check_Flatness = MakeAmount(this, "Edit_Check_Flatness", 100, t.flatness_pct, 3);
 
     auto* settings = new QGridLayout;
     settings->setContentsMargins(0, 0, 0, 0);
@@ -86,24 +95,33 @@ TCalibrationCheck::TCalibrationCheck(THost host_value, QWidget* parent)
         {"Scale, %:", Edit_Check_Scale, "Largest Z scale error accepted"},
         {"Repeat., um:", Edit_Check_Repeatability, "Largest Z repeatability accepted"},
         {"Pitch err., um:", Edit_Check_Pitch_Error, "Largest deviation of a stripe spacing from the pitch"},
+        {"Offset, %:", Edit_Check_Offset,
+         "Largest Z offset accepted at the near end of the range, in % of the Z range"},
+        {"Field, %:", Edit_Check_Field,
+         "Largest Z error of a cell of the map (16 profile points at one position), in % of the Z range"},
+        {"X field, um:", Edit_Check_X_Field, "Largest deviation of a whole stripe from its nominal X"},
+        {"Flatness, %:", Edit_Check_Flatness,
+         "Largest deviation of the averaged profile from its line, in % of the Z range"},
     };
+    // Two pairs of columns: the settings and the Z tolerances left, X and the field right.
+    constexpr int PER_COLUMN = 6;
     int row = 0;
     for (const auto& [caption, edit, tip] : rows) {
         auto* label = new QLabel(caption, this);
         label->setBuddy(edit);
         label->setToolTip(tip);
         edit->setToolTip(tip);
-        settings->addWidget(label, row, 0);
-        settings->addWidget(edit, row, 1);
+        settings->addWidget(label, row % PER_COLUMN, 2 * (row / PER_COLUMN));
+        settings->addWidget(edit, row % PER_COLUMN, 2 * (row / PER_COLUMN) + 1);
         ++row;
     }
-    settings->addWidget(Button_Calibr_Check, row, 0, 1, 2);
+    settings->addWidget(Button_Calibr_Check, PER_COLUMN, 0, 1, 4);
 
     Label_Check_Figures = new QLabel(this);
     Label_Check_Figures->setObjectName("Label_Check_Figures");
     Label_Check_Figures->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label_Check_Figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label_Check_Figures->setFixedWidth(190);
+    Label_Check_Figures->setMinimumWidth(190);
     Label_Check_Figures->setWordWrap(true);
     Label_Check_Verdict = new QLabel(this);
     Label_Check_Verdict->setObjectName("Label_Check_Verdict");
@@ -116,7 +134,9 @@ TCalibrationCheck::TCalibrationCheck(THost host_value, QWidget* parent)
     figures->addWidget(Label_Check_Verdict);
     figures->addWidget(Label_Check_Figures, 1);
 
-    Chart_Check_Residual = new QCustomPlot(this);
+    Panel_Check_Results = new QWidget(this);
+    Panel_Check_Results->setObjectName("Panel_Check_Results");
+    Chart_Check_Residual = new QCustomPlot(Panel_Check_Results);
     Chart_Check_Residual->setObjectName("Chart_Check_Residual");
     Chart_Check_Residual->xAxis->setLabel("Stage, mm");
     Chart_Check_Residual->yAxis->setLabel("Z residual, um");
@@ -130,12 +150,16 @@ TCalibrationCheck::TCalibrationCheck(THost host_value, QWidget* parent)
     Series_Check_Residual->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 5));
     Chart_Check_Residual->setMinimumWidth(120);
     Chart_Check_Residual->xAxis->ticker()->setTickCount(3);
+    Image_Check_Map = new TErrorMapView(Panel_Check_Results);
+    auto* results = new QHBoxLayout(Panel_Check_Results);
+    results->setContentsMargins(2, 2, 2, 2);
+    results->addWidget(Chart_Check_Residual, 2);
+    results->addWidget(Image_Check_Map, 3);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addLayout(settings);
-    layout->addLayout(figures);
-    layout->addWidget(Chart_Check_Residual, 1);
+    layout->addLayout(figures, 1);
     setFixedHeight(190);
 
     connect(Button_Calibr_Check, &QPushButton::clicked, this, [this] { Button_Calibr_CheckClick(); });
@@ -151,6 +175,10 @@ TVerifySettings TCalibrationCheck::ReadSettings() const {
     s.tolerances.z_scale_pct = Edit_Check_Scale->value();
     s.tolerances.z_repeatability_um = Edit_Check_Repeatability->value();
     s.tolerances.x_pitch_um = Edit_Check_Pitch_Error->value();
+    s.tolerances.z_offset_pct = Edit_Check_Offset->value();
+    s.tolerances.z_field_pct = Edit_Check_Field->value();
+    s.tolerances.x_field_um = Edit_Check_X_Field->value();
+    s.tolerances.flatness_pct = Edit_Check_Flatness->value();
     return s;
 }
 
@@ -222,7 +250,10 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
             QApplication::processEvents();
     };
     TZQ455Interface* sensor = host.sensor;
+    Image_Check_Map->Clear();
     host.set_sensor_busy(true);
+    if (host.set_check_running)
+        host.set_check_running(true);
     last = RunVerification(
         settings, identity[IDENTITY_RANGE_Z], identity[IDENTITY_RANGE_XEMR], *host.motor,
         [sensor](uint16_t* values, uint32_t capacity, uint16_t& pairs) {
@@ -231,6 +262,8 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
         },
         pause, progress);
     host.set_sensor_busy(false);
+    if (host.set_check_running)
+        host.set_check_running(false);
     dialog.close();
     last_report.clear();
 
@@ -254,7 +287,11 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
                         .arg(settings.positions));
         return;
     }
+    const double field_um = settings.tolerances.z_field_pct / 100.0 * identity[IDENTITY_RANGE_Z] * 1000.0;
     ShowResult(last.result);
+    Image_Check_Map->ShowMap(last.result, field_um);
+    if (host.show_results)
+        host.show_results();
 
     TVerifyReportInfo info;
     info.identity = identity;
@@ -268,7 +305,9 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
     for (int n = 2; QFileInfo::exists(QString::fromStdString(folder + name)); ++n)
         name = base.substr(0, base.size() - 5) + "-" + std::to_string(n) + ".json";
     const std::string path = folder + name;
-    const TCalibrResult written = WriteVerifyReport(path, info, last.result);
+    TCalibrResult written = WriteVerifyReport(path, info, last.result);
+    if (written.Ok())
+        written = WriteErrorMapPng(VerifySiblingPath(path, VERIFY_MAP_PNG_ENDING), last.result, field_um);
     QString figures = Label_Check_Figures->text();
     if (written.Ok()) {
         last_report = path;

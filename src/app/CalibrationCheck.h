@@ -1,9 +1,10 @@
 #pragma once
 // "Check calibration" on the CALIBRATION page: the verification run with its settings and
-// tolerances, a progress dialog with Cancel, the figures and the verdict, a chart of the Z
-// residual against the stage position, and the report written into DataFiles. The run
-// itself is src/calibration/VerificationRun; this panel reads its controls, drives it and
-// shows what it gives.
+// tolerances, a progress dialog with Cancel, the figures and the verdict, and the report
+// written into DataFiles. Its results, a chart of the Z residual against the stage position
+// beside the picture of the Z error map, are a widget of their own (Panel_Check_Results) that
+// the page shows beside the oscilloscope. The run itself is src/calibration/VerificationRun;
+// this panel reads its controls, drives it and shows what it gives.
 
 #include "calibration/VerificationRun.h"
 
@@ -24,6 +25,7 @@ class QCPGraph;
 
 namespace zq455 {
 
+class TErrorMapView;
 class TZQ455Interface;
 class TMotorInterface;
 
@@ -42,7 +44,9 @@ public:
         std::function<void(uint32_t)> sensor_failed; // hands a code to the error monitor
         std::function<void(bool)> set_sensor_busy;   // the motor timer waits while set
         std::function<void(QProgressDialog&)> show_progress;
-        TSleepFunction sleep = SleepMilliseconds; // the settling pause; tests shorten it
+        std::function<void(bool)> set_check_running; // the page locks its stage buttons meanwhile
+        std::function<void()> show_results;          // brings Panel_Check_Results into view
+        TSleepFunction sleep = SleepMilliseconds;    // the settling pause; tests shorten it
     };
 
     TCalibrationCheck(THost host, QWidget* parent);
@@ -60,10 +64,16 @@ public:
     QDoubleSpinBox* Edit_Check_Scale = nullptr;
     QDoubleSpinBox* Edit_Check_Repeatability = nullptr;
     QDoubleSpinBox* Edit_Check_Pitch_Error = nullptr;
+    QDoubleSpinBox* Edit_Check_Offset = nullptr;
+    QDoubleSpinBox* Edit_Check_Field = nullptr;
+    QDoubleSpinBox* Edit_Check_X_Field = nullptr;
+    QDoubleSpinBox* Edit_Check_Flatness = nullptr;
     QLabel* Label_Check_Figures = nullptr;
     QLabel* Label_Check_Verdict = nullptr;
+    QWidget* Panel_Check_Results = nullptr; // the residual chart and the map; the page places it
     QCustomPlot* Chart_Check_Residual = nullptr;
     QCPGraph* Series_Check_Residual = nullptr;
+    TErrorMapView* Image_Check_Map = nullptr;
 
     // The last finished check and where its report went (empty when it could not be written).
     const TVerifyOutcome& LastOutcome() const { return last; }

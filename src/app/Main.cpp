@@ -827,6 +827,7 @@ void TForm_Main::Timer_ErrorsTimer() {
         Timer_Resize->stop();
         Timer_Result->stop();
         Timer_Motor->stop();
+        ShowRunProgress();
         Parameter_Editors->ResetEditorRows();
         Recording_Panel->StopRecording();
         System_Angle = 0;

@@ -197,7 +197,7 @@ public:
     TRoi Video_ROI_Prev;
     // Pixel bytes of the last frame reply, line after line, each line as long as the frame.
     std::vector<uint8_t> Video_Buffer;
-    TFrameArea Video_Frame; // where the last frame shown lies on the camera; empty before one
+    TFrameArea Video_Frame;             // where the last frame shown lies on the camera; empty before one
     TCameraAids* Camera_Aids = nullptr; // the pixel under the mouse, "Show saturation"
     std::unique_ptr<QImage> Video_Bitmap;
     QString Start_Dir;
@@ -251,8 +251,8 @@ public:
     QFrame* Panel_Parameters = nullptr;
     QTabWidget* PageControl_Parameters = nullptr;
     QWidget* TabSheet_User_Parameters = nullptr;
-    TParameterEditors* Parameter_Editors = nullptr; // the two grids and their menus
-    TSettingsFiles* Settings_Files = nullptr;       // save, compare, apply a settings file
+    TParameterEditors* Parameter_Editors = nullptr;    // the two grids and their menus
+    TSettingsFiles* Settings_Files = nullptr;          // save, compare, apply a settings file
     TProfileRecordingPanel* Recording_Panel = nullptr; // Record / Replay under the RESULT chart
     QFrame* Panel_Angle_Freq = nullptr;
     QLabel* Panel_Angle = nullptr;
@@ -312,6 +312,8 @@ public:
     QPushButton* Button_TABLE_Save = nullptr;
     QLabel* Label_Calibr_Progress = nullptr;         // "step k of 500" while a run goes
     TCalibrationCheck* Panel_Calibr_Check = nullptr; // "Check calibration" below the chart
+    QTabWidget* PageControl_Calibr_View = nullptr;   // the oscilloscope, or the check's results
+    QCheckBox* CheckBox_Calibr_Classic = nullptr;    // "Classic computation" for Calculate
     QCustomPlot* Chart_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
@@ -356,6 +358,10 @@ private:
     void ShowStepView(const std::vector<TCalibrPoint>& points);
     void ShowRunProgress();
     void AfterMotorButton(bool start_timer);
+    // While a run or a check moves the stage, the buttons that touch the stage, the data or
+    // the tables are off.
+    void UpdateCalibrationButtons();
+    bool Check_Running = false;
     bool Sensor_Busy = false; // a table transfer, table save or frame drives a progress dialog
     void BuildVideoPage();
     void SaveVideoBitmap();

@@ -15,12 +15,14 @@
 
 #include <QApplication>
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <optional>
 #include <qcustomplot.h>
@@ -113,13 +115,26 @@ void TForm_Main::ConnectCalibrationPage() {
             [this] { CSpinEdit_Calibr_Ind_StepChange(); });
     connect(Timer_Motor, &QTimer::timeout, this, [this] { Timer_MotorTimer(); });
 
-    // The check sits under the chart, left of the motor panel.
+    // The check sits under the chart, left of the motor panel; its results take the chart's
+    // place on a tab of their own, and the computation's choice sits in the tabs' corner.
     Panel_Calibr_Check = new TCalibrationCheck(CalibrationCheckHost(), TabSheet_Calibration);
     auto* page = static_cast<QBoxLayout*>(TabSheet_Calibration->layout());
     page->removeWidget(Chart_Calibr_Oscilloscope);
+    PageControl_Calibr_View = new QTabWidget(TabSheet_Calibration);
+    PageControl_Calibr_View->setObjectName("PageControl_Calibr_View");
+    PageControl_Calibr_View->setDocumentMode(true);
+    PageControl_Calibr_View->addTab(Chart_Calibr_Oscilloscope, "Oscilloscope");
+    PageControl_Calibr_View->addTab(Panel_Calibr_Check->Panel_Check_Results, "Check");
+    CheckBox_Calibr_Classic = new QCheckBox("Classic computation", PageControl_Calibr_View);
+    CheckBox_Calibr_Classic->setObjectName("CheckBox_Calibr_Classic");
+    CheckBox_Calibr_Classic->setToolTip(
+        "Calculate as the tables were always made: polylines between the segment centres and straight "
+        "lines along Z. Unticked, the tables come from fits of every value of the run and hold the "
+        "frame's edges.");
+    PageControl_Calibr_View->setCornerWidget(CheckBox_Calibr_Classic, Qt::TopRightCorner);
     auto* left = new QVBoxLayout;
     left->setSpacing(0);
-    left->addWidget(Chart_Calibr_Oscilloscope, 1);
+    left->addWidget(PageControl_Calibr_View, 1);
     left->addWidget(Panel_Calibr_Check);
     page->insertLayout(0, left, 1);
 }
@@ -147,6 +162,11 @@ TCalibrationCheck::THost TForm_Main::CalibrationCheckHost() {
     host.sensor_failed = [this](uint32_t code) { Sensor_Result = code; };
     host.set_sensor_busy = [this](bool busy) { Sensor_Busy = busy; };
     host.show_progress = [this](QProgressDialog& dialog) { ShowProgress(dialog); };
+    host.set_check_running = [this](bool running) {
+        Check_Running = running;
+        UpdateCalibrationButtons();
+    };
+    host.show_results = [this] { PageControl_Calibr_View->setCurrentIndex(1); };
     return host;
 }
 
@@ -193,6 +213,7 @@ void TForm_Main::Button_Motor_BackwardClick() {
 }
 
 void TForm_Main::Button_CalibrationClick() {
+    PageControl_Calibr_View->setCurrentWidget(Chart_Calibr_Oscilloscope);
     AfterMotorButton(Calibr_Run->StartCalibration(SpinEdit_Motor_Move_Start->value()));
 }
 
@@ -217,11 +238,25 @@ void TForm_Main::Timer_MotorTimer() {
     ShowRunProgress();
 }
 
+void TForm_Main::UpdateCalibrationButtons() {
+    const bool moving = Check_Running || (Timer_Motor->isActive() && Calibr_Run->Capturing());
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Button_Motor_Connect, Button_Motor_Init, Button_Motor_Forward, Button_Motor_Backward,
+             Button_Calibration, Button_Calibr_Save_File, Button_Calibr_Load_File, Button_Calibr_Calculate,
+             Button_Calibr_Rst_Pnt, Button_TABLE_Trans, Button_TABLE_Save,
+             Panel_Calibr_Check->Button_Calibr_Check})
+        w->setEnabled(!moving);
+}
+
 void TForm_Main::ShowRunProgress() {
+    UpdateCalibrationButtons();
     const int k = Calibration->Calibr_Step_Index;
     const int count = Calibration->Calibr_Step_Count;
     QString text;
     switch (Calibr_Run->Tag) {
+    case CALIBR_TAG_HOME:
+        text = Timer_Motor->isActive() ? "Going home first" : "Stopped on the way home";
+        break;
     case CALIBR_TAG_APPROACH:
         text = Timer_Motor->isActive() ? "Moving to the start" : "Stopped before the start";
         break;
@@ -285,11 +320,13 @@ void TForm_Main::Button_Calibr_CalculateClick() {
     TCalibrResult r = ValidateTableEdits(texts, Device_Identity[IDENTITY_RANGE_Z],
                                          Device_Identity[IDENTITY_RANGE_XEMR], params);
     if (r.Ok())
-        r = Calculate(*Calibration, params);
+        r = Calculate(*Calibration, params,
+                      CheckBox_Calibr_Classic->isChecked() ? TTableMethod::Classic : TTableMethod::Fitted);
     if (!r.Ok()) {
         ShowCalibrationMessage(r.message);
         return;
     }
+    PageControl_Calibr_View->setCurrentWidget(Chart_Calibr_Oscilloscope);
     ShowCentres();
 }
 

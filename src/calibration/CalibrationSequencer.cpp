@@ -40,9 +40,21 @@ bool TCalibrationSequencer::MotorBackward(int32_t steps) {
 }
 
 bool TCalibrationSequencer::StartCalibration(int32_t begin_um) {
-    const int32_t steps = StartSteps(begin_um);
+    start_steps = StartSteps(begin_um);
+    if ((Motor_Result = motor.GetStatus(Motor_Status)))
+        return false;
+    if ((Motor_Status & MOTOR_HOME_BIT) == 0) {
+        if ((Motor_Result = motor.GetStatus2(Motor_Status)) || (Motor_Result = motor.Init()))
+            return false;
+        Tag = CALIBR_TAG_HOME;
+        return true;
+    }
+    return Approach();
+}
+
+bool TCalibrationSequencer::Approach() {
     if ((Motor_Result = motor.GetStatus2(Motor_Status)) ||
-        (Motor_Result = motor.MoveForward(static_cast<uint32_t>(steps))))
+        (Motor_Result = motor.MoveForward(static_cast<uint32_t>(start_steps))))
         return false;
     Tag = CALIBR_TAG_APPROACH;
     return true;
@@ -61,6 +73,9 @@ TCalibrTick TCalibrationSequencer::Tick() {
             Motor_Result = motor.GetStatus2(Motor_Status);
         }
         return tick;
+    case CALIBR_TAG_HOME:
+        tick.rearm = busy || Approach();
+        return tick;
     case CALIBR_TAG_APPROACH:
         if (busy) {
             tick.rearm = true;
@@ -68,6 +83,7 @@ TCalibrTick TCalibrationSequencer::Tick() {
         }
         Tag = CALIBR_TAG_CAPTURE;
         BeginCapture(state, range_z ? range_z() : 0);
+        run_pitch_um = state.Calibr_Step_Um;
         // The target swings a little after the long approach move.
         Sleep(CALIBR_SETTLING_MS);
         tick.rearm = true;
@@ -85,7 +101,7 @@ TCalibrTick TCalibrationSequencer::Tick() {
             tick.captured = true;
         }
         state.Calibr_Step_Index = ++k;
-        const int32_t move = MoveAfterCapture(static_cast<uint16_t>(k - 1), state.Calibr_Step_Um);
+        const int32_t move = MoveAfterCapture(static_cast<uint16_t>(k - 1), run_pitch_um);
         if (k >= CALIBR_STEPS) {
             Motor_Result = motor.GetStatus2(Motor_Status);
             return tick;

@@ -8,6 +8,12 @@
 //          pause, then tag 2
 //   tag 2: capturing; when idle, capture step k, then the next move (or, after the 500th
 //          capture, status 2 and stop)
+//   tag 3: a run that found the stage away from home is taking it there first (Init); when
+//          idle, the approach move and tag 1. The approach is relative, so only from home
+//          does it end at "Begin, um:".
+//
+// The run keeps its own step pitch: Calculate sets Calibr_Step_Um for its own passes, and
+// nothing it does may change the moves of a run under way.
 
 #include "calibration/CalibrationRun.h"
 #include "calibration/CalibrationState.h"
@@ -24,6 +30,7 @@ enum : int {
     CALIBR_TAG_MOVE = 0,
     CALIBR_TAG_APPROACH = 1,
     CALIBR_TAG_CAPTURE = 2,
+    CALIBR_TAG_HOME = 3,
 };
 
 // The target stands still for this long before the first capture.
@@ -55,7 +62,11 @@ public:
 
     // The step view of the last capture: columns 0..N-1, zero values included.
     const std::vector<TCalibrPoint>& StepView() const { return step_view; }
-    bool Capturing() const { return Tag == CALIBR_TAG_CAPTURE || Tag == CALIBR_TAG_APPROACH; }
+    bool Capturing() const {
+        return Tag == CALIBR_TAG_CAPTURE || Tag == CALIBR_TAG_APPROACH || Tag == CALIBR_TAG_HOME;
+    }
+    // The pitch of the run under way (um), set when it reached the start position.
+    float RunPitchUm() const { return run_pitch_um; }
 
     int Tag = CALIBR_TAG_MOVE;
     uint32_t Motor_Result = 0; // kept, never shown
@@ -64,11 +75,15 @@ public:
     TSleepFunction Sleep = SleepMilliseconds;
 
 private:
+    bool Approach();
+
     TCalibrationState& state;
     TMotorInterface& motor;
     TCalibrFrameReader read;
     std::function<uint16_t()> range_z;
     std::vector<TCalibrPoint> step_view;
+    int32_t start_steps = 0;
+    float run_pitch_um = 0.0f;
 };
 
 } // namespace zq455

@@ -40,7 +40,7 @@ TCalibrResult ComputeOffline(const TOfflineCompute& request, TCalibrationState& 
     if (!r.Ok())
         return r;
 
-    r = Calculate(state, params);
+    r = Calculate(state, params, request.method);
     if (!r.Ok())
         return r;
     AssembleTransmitTable(state, params.xl, params.xr);

@@ -4,6 +4,7 @@
 // it (and optionally the Z and X tables) to files. The command-line tool's "compute".
 
 #include "calibration/CalibrationState.h"
+#include "calibration/TableComputation.h"
 #include "calibration/TableEdits.h"
 
 #include <string>
@@ -18,6 +19,7 @@ struct TOfflineCompute {
     std::string out_path;    // 1024 x 640 values, 16-bit little-endian, row-major
     std::string tables_path; // empty: none; else Calibr_Table_Z then Calibr_Table_X,
                              // 640 x 5120 each, column-major, 16-bit little-endian
+    TTableMethod method = TTableMethod::Fitted;
 };
 
 // Runs the whole chain on `state`. Fails with a message before writing any file when the

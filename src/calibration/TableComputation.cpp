@@ -1,5 +1,7 @@
 #include "calibration/TableComputation.h"
 
+#include "calibration/FittedTables.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -524,10 +526,18 @@ void FillAlongZ(int16_t* column) {
     }
 }
 
-TCalibrResult Calculate(TCalibrationState& state, const TTableParams& params) {
+const char* TableMethodName(TTableMethod method) {
+    return method == TTableMethod::Classic ? "classic" : "fitted";
+}
+
+TCalibrResult Calculate(TCalibrationState& state, const TTableParams& params, TTableMethod method) {
     TCalibrResult r = CheckTableParams(params);
     if (!r.Ok())
         return r;
+    if (method == TTableMethod::Fitted) {
+        BuildFittedTables(state, params);
+        return r;
+    }
     const TCentreLists lists = ExtractAllCentres(state, params.xl, params.xr);
     BuildZ(state, lists, params.rz);
     BuildX(state, lists, params.zl, params.zr, params.xe);

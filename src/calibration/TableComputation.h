@@ -23,9 +23,17 @@ constexpr uint16_t CALIBR_REFERENCE_BAND_HIGH = 490; // reference level of a ste
 constexpr int32_t CALIBR_OUTLIER_LIMIT = 180;        // raw units a value may lie off it
 constexpr float CALIBR_FEATURE_PITCH_UM = 500.0f;    // X distance of the target's segments
 
-// Runs A, B and C. Refuses (InvalidInput, nothing touched) when `params` fail
+// Which computation "Calculate" runs: the fitted one of FittedTables.h, or the classic passes
+// A, B and C below, bit for bit as they have always been ("Classic computation").
+enum class TTableMethod : uint8_t { Fitted, Classic };
+
+// "fitted" or "classic", as reports and the archive name the computation.
+const char* TableMethodName(TTableMethod method);
+
+// Runs the computation. Refuses (InvalidInput, nothing touched) when `params` fail
 // CheckTableParams, so RZ = 0 or XE = 0 never reaches a division.
-TCalibrResult Calculate(TCalibrationState& state, const TTableParams& params);
+TCalibrResult Calculate(TCalibrationState& state, const TTableParams& params,
+                        TTableMethod method = TTableMethod::Fitted);
 
 // The passes one by one, for tests and tools; the caller has checked the params.
 void ExtractCentres(TCalibrationState& state, uint16_t xl, uint16_t xr);

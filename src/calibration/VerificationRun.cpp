@@ -22,7 +22,7 @@ constexpr uint32_t PROFILE_CAPACITY_VALUES = 2 * 2048;
 
 int32_t VerifyPositionSteps(const TVerifySettings& settings, uint16_t rz, unsigned k) {
     const double range_um = rz * 1000.0;
-    const double near_um = settings.begin_um + 0.05 * range_um;
+    const double near_um = settings.begin_um;
     const unsigned last = std::max(settings.positions, 2u) - 1;
     const double um = near_um + range_um * double(k) / double(last);
     return static_cast<int32_t>(std::lround(um * STEPS_PER_UM));
@@ -57,25 +57,40 @@ TVerifyOutcome RunVerification(const TVerifySettings& settings, uint16_t rz, uin
         }
     };
 
-    // Home first, so every position is approached forwards from a known place.
-    uint8_t status = 0;
-    if ((outcome.motor_result = motor.GetStatus(status)))
-        return outcome;
-    if ((status & MOTOR_HOME_BIT) == 0) {
+    // Home: unless the drive is there already, Init and wait for it to rest.
+    auto go_home = [&] {
+        uint8_t status = 0;
+        if ((outcome.motor_result = motor.GetStatus(status)))
+            return false;
+        if ((status & MOTOR_HOME_BIT) != 0)
+            return true;
         uint8_t status2 = 0;
         if ((outcome.motor_result = motor.GetStatus2(status2)) || (outcome.motor_result = motor.Init()))
-            return outcome;
-        if (!wait_idle(HOME_TRAVEL_STEPS))
-            return outcome;
-    }
+            return false;
+        return wait_idle(HOME_TRAVEL_STEPS);
+    };
+    // After the last position, a cancel or a failed profile the stage goes home again, so a
+    // calibration run that follows starts from there. A motor fault leaves it where it stands.
+    auto finish = [&] {
+        if (outcome.motor_result == 0 && !outcome.stage_stuck) {
+            const uint32_t sensor_result = outcome.sensor_result;
+            outcome.homed = go_home();
+            outcome.sensor_result = sensor_result;
+        }
+        return outcome;
+    };
 
-    TVerificationReducer reducer(rz, xe, settings.pitch_um);
+    // Home first, so every position is approached forwards from a known place.
+    if (!go_home())
+        return outcome;
+
+    TVerificationReducer reducer(rz, xe, settings.pitch_um, settings.begin_um / 1000.0);
     std::vector<uint16_t> values(PROFILE_CAPACITY_VALUES);
     int32_t at = 0;
     for (unsigned k = 0; k < total; ++k) {
         if (stop_asked) {
             outcome.cancelled = true;
-            return outcome;
+            return finish();
         }
         const int32_t target = VerifyPositionSteps(settings, rz, k);
         const uint32_t move = static_cast<uint32_t>(std::max(0, target - at));
@@ -87,7 +102,7 @@ TVerifyOutcome RunVerification(const TVerifySettings& settings, uint16_t rz, uin
         // The move is over; a cancel asked for during it ends the run here.
         if (stop_asked) {
             outcome.cancelled = true;
-            return outcome;
+            return finish();
         }
         sleep(settings.settle_ms);
 
@@ -95,7 +110,7 @@ TVerifyOutcome RunVerification(const TVerifySettings& settings, uint16_t rz, uin
         for (unsigned n = 0; n < settings.profiles; ++n) {
             uint16_t pairs = 0;
             if ((outcome.sensor_result = read(values.data(), PROFILE_CAPACITY_VALUES, pairs)))
-                return outcome;
+                return finish();
             reducer.AddProfile(values.data(), std::min<uint32_t>(pairs, PROFILE_CAPACITY_VALUES / 2));
             report(outcome.completed);
         }
@@ -103,7 +118,7 @@ TVerifyOutcome RunVerification(const TVerifySettings& settings, uint16_t rz, uin
         report(outcome.completed);
     }
     outcome.result = reducer.Finish(settings.tolerances);
-    return outcome;
+    return finish();
 }
 
 } // namespace zq455

@@ -1,13 +1,14 @@
 #pragma once
 // The verification run: the stage goes home, then forward to K positions spread evenly over
 // the sensor's Z range (always approached forwards, so the drive's backlash is the same at
-// each), settles, and the sensor takes N profiles at each. The window's "Check calibration"
-// and `zq455 verify` both run it; it knows neither Qt nor the window.
+// each), settles, and the sensor takes N profiles at each; at the end, or when cancelled,
+// the stage goes home again, where the next calibration run starts. The window's "Check
+// calibration" and `zq455 verify` both run it; it knows neither Qt nor the window.
 //
-// Where the range lies on the stage: a calibration run starts at "Begin, um:" and travels
-// 110 % of the Z range, 5 % of it before the near end and 5 % beyond the far end (the
-// default 22 000 um puts the target 2.5 mm before a 50 mm range). The check takes the same
-// "Begin, um:" and spreads its positions from the near end to the far end.
+// Where the range lies on the stage: a calibration run makes its first capture at "Begin,
+// um:", where the plate stands at the near end of the range and the Z table puts 0, and
+// travels 110 % of the Z range from there. The check takes the same "Begin, um:" and spreads
+// its positions from there to the far end.
 
 #include "calibration/Verification.h"
 #include "link/Pause.h"
@@ -43,6 +44,7 @@ struct TVerifyOutcome {
     uint32_t motor_result = 0;  // a failed motor call: its code, and the run stopped
     bool stage_stuck = false;   // the drive stayed busy far longer than the move takes
     bool cancelled = false;
+    bool homed = false;     // the stage went home again at the end
     unsigned completed = 0; // positions measured
     TVerifyResult result;   // figures; meaningful only when Finished()
     bool Finished() const { return sensor_result == 0 && motor_result == 0 && !stage_stuck && !cancelled; }

@@ -20,7 +20,7 @@ namespace {
 using TArgs = std::vector<std::string>;
 
 constexpr const char* COMPUTE_SYNOPSIS =
-    "compute DTF --rz N --xe N [--xl N] [--xr N] [--zl N] [--zr N] --out TABLE [--tables ZX]";
+    "compute DTF --rz N --xe N [--xl N] [--xr N] [--zl N] [--zr N] --out TABLE [--tables ZX] [--classic]";
 constexpr const char* CALIBRATE_SYNOPSIS =
     "calibrate --begin UM --dtf FILE [--motor-port PATH | --motor-usb DESCRIPTION]";
 // The limits of "Begin, um:" on the page.
@@ -37,6 +37,10 @@ int Compute(TCliSession& session, const TArgs& args) {
             if (!request.dtf_path.empty())
                 return session.Usage(COMPUTE_SYNOPSIS);
             request.dtf_path = a;
+            continue;
+        }
+        if (a == "--classic") {
+            request.method = TTableMethod::Classic;
             continue;
         }
         if (i + 1 >= args.size())
@@ -179,15 +183,17 @@ TCliCommand ComputeCommand() {
              "                              the tables \"Calculate\" computes from a .dtf file, with the",
              "                              edits' defaults (xl 0, xr 0, zl 310, zr 340): TABLE gets the",
              "                              1024 x 640 transmit table, ZX the Z then the X table",
-             "                              (640 x 5120 each, column-major), 16-bit little-endian"},
+             "                              (640 x 5120 each, column-major), 16-bit little-endian;",
+             "                              --classic: the \"Classic computation\" of the page"},
             Compute};
 }
 
 TCliCommand CalibrateCommand() {
     return {"calibrate",
             {std::string(CALIBRATE_SYNOPSIS),
-             "                              a calibration run: the approach by UM, 500 captures, the",
-             "                              raw data saved as a .dtf file (motor as for `motor`)"},
+             "                              a calibration run: home first (unless the stage is there),",
+             "                              the approach by UM, 500 captures, the raw data saved as a",
+             "                              .dtf file (motor as for `motor`)"},
             Calibrate};
 }
 

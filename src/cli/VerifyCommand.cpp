@@ -4,6 +4,7 @@
 
 #include "Cli.h"
 
+#include "app/ErrorMapPicture.h"
 #include "calibration/VerificationReport.h"
 #include "calibration/VerificationRun.h"
 #include "link/ResultCodes.h"
@@ -18,6 +19,7 @@ namespace {
 constexpr const char* VERIFY_SYNOPSIS =
     "verify [--positions K] [--profiles N] [--report FILE] [--begin UM] [--settle MS]\n"
     "       [--max-linearity PCT] [--max-scale PCT] [--max-repeatability UM] [--max-pitch-error UM]\n"
+    "       [--max-offset PCT] [--max-field-error PCT] [--max-x-field-error UM] [--max-flatness PCT]\n"
     "       [--motor-port PATH | --motor-usb DESCRIPTION]";
 constexpr uint32_t BEGIN_MIN_UM = 10;
 constexpr uint32_t BEGIN_MAX_UM = 360000;
@@ -69,6 +71,14 @@ int Verify(TCliSession& session, const std::vector<std::string>& args) {
             ok = ParseAmount(value, settings.tolerances.z_repeatability_um);
         } else if (a == "--max-pitch-error") {
             ok = ParseAmount(value, settings.tolerances.x_pitch_um);
+        } else if (a == "--max-offset") {
+            ok = ParseAmount(value, settings.tolerances.z_offset_pct);
+        } else if (a == "--max-field-error") {
+            ok = ParseAmount(value, settings.tolerances.z_field_pct);
+        } else if (a == "--max-x-field-error") {
+            ok = ParseAmount(value, settings.tolerances.x_field_um);
+        } else if (a == "--max-flatness") {
+            ok = ParseAmount(value, settings.tolerances.flatness_pct);
         } else if (a == "--report") {
             report = value;
         } else {
@@ -112,7 +122,11 @@ int Verify(TCliSession& session, const std::vector<std::string>& args) {
         std::copy(std::begin(identity), std::end(identity), info.identity.begin());
         info.date_time = NowText();
         info.settings = settings;
-        const TCalibrResult written = WriteVerifyReport(report, info, outcome.result);
+        TCalibrResult written = WriteVerifyReport(report, info, outcome.result);
+        const double field_um = settings.tolerances.z_field_pct / 100.0 * identity[IDENTITY_RANGE_Z] * 1000.0;
+        if (written.Ok())
+            written =
+                WriteErrorMapPng(VerifySiblingPath(report, VERIFY_MAP_PNG_ENDING), outcome.result, field_um);
         if (!written.Ok()) {
             session.Err() << written.message << "\n";
             return EXIT_CANT_CREATE;
@@ -127,12 +141,18 @@ TCliCommand VerifyCommand() {
     return {"verify",
             {"verify [--positions K] [--profiles N] [--report FILE] [--begin UM] [--settle MS]",
              "       [--max-linearity PCT] [--max-scale PCT] [--max-repeatability UM]",
-             "       [--max-pitch-error UM] [--motor-port PATH | --motor-usb DESCRIPTION]",
+             "       [--max-pitch-error UM] [--max-offset PCT] [--max-field-error PCT]",
+             "       [--max-x-field-error UM] [--max-flatness PCT]",
+             "       [--motor-port PATH | --motor-usb DESCRIPTION]",
              "                              checks a calibration: the stage goes home, then to K",
              "                              positions over the Z range (default 21, from \"Begin, um:\"",
-             "                              22000 as the run), N profiles at each (default 10); prints",
-             "                              the figures and \"Result: pass\" (exit 0) or \"Result: fail",
-             "                              (<figure>)\" (exit 1); FILE gets a JSON summary and a CSV"},
+             "                              22000, where the run's first capture is Z = 0), N profiles",
+             "                              at each (default 10), and home again; prints the figures",
+             "                              and \"Result: pass\" (exit 0) or \"Result: fail (<figure>)\"",
+             "                              (exit 1); tolerances default to 0.1 % of the range (offset,",
+             "                              field error, flatness) and 50 um (X field error); FILE gets a",
+             "                              JSON summary, a CSV per position, the Z error map as",
+             "                              -map.csv and as a picture, -map.png"},
             Verify};
 }
 

@@ -6,7 +6,9 @@
 // noise and now and then a stray reflection beside a stripe.
 //
 // The plate's height follows the stage: at STAGE_REFERENCE_UM it stands at the near end of
-// the Z range (z = 0), and each micrometre of stage travel lifts it by one micrometre.
+// the Z range (z = 0), and each micrometre of stage travel lifts it by one micrometre. The rig
+// is set up so that this is where a run from the default "Begin, um:" makes its first
+// capture: the Z table counts from there, so a calibration keeps absolute heights.
 
 #include <cstdint>
 #include <vector>
@@ -16,9 +18,9 @@ namespace zq455 {
 class TSensorModel;
 
 struct TCalibrationTarget {
-    // Stage position that puts the plate at z = 0. A run from the default "Begin, um:"
-    // (22000 um) then starts 2.5 mm before the range and ends 2.5 mm beyond it for RZ = 50.
-    static constexpr double STAGE_REFERENCE_UM = 24500.0;
+    // Stage position that puts the plate at z = 0: the default "Begin, um:". A run of 500
+    // steps then covers the range and about 10 % beyond its far end.
+    static constexpr double STAGE_REFERENCE_UM = 22000.0;
     static constexpr double STRIPE_PITCH_MM = 0.5;
     static constexpr double STRIPE_WIDTH_MM = 0.25;
     // Noise of one frame's value: uniform in -NOISE..+NOISE tenths of a row.

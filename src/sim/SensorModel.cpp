@@ -6,23 +6,36 @@
 namespace zq455 {
 namespace {
 
-// The line stands near the top of the frame for the near end of the range and near the
-// bottom for the far end; the curve steepens towards the near end as a triangulation does.
-constexpr double POSITION_NEAR = 300.0;
-constexpr double POSITION_FAR = 4800.0;
-constexpr double CURVATURE = 0.25;
-// Lens distortion: the line bends by up to 8 rows at the frame's edges, less far away.
-constexpr double BEND = 80.0;
-constexpr double X_DISTORTION = 0.03;
 // Camera image: a dim background with a little fixed pattern, a bright line a few rows high.
 constexpr double LINE_PEAK = 100.0;
 constexpr double LINE_SIGMA_ROWS = 1.2;
 constexpr int LINE_HALF_ROWS = 5;
 constexpr unsigned HIT_ITERATIONS = 8;
+constexpr double TARGET_BEYOND_RANGE = 1.25;
 
-double ColumnOffset(double column) {
-    const double centre = (TSensorModel::COLUMNS - 1) / 2.0;
-    return (column - centre) / centre;
+constexpr double HALF_WIDTH = (TSensorModel::COLUMNS - 1) / 2.0;
+
+double ColumnOffset(const TSensorOptics& o, double column) {
+    return (column - o.axis_column) / HALF_WIDTH;
+}
+
+// The height response and its derivative along u.
+double Along(const TSensorOptics& o, double u) {
+    if (o.triangulation > 0)
+        return u * (1.0 + o.triangulation) / (1.0 + o.triangulation * u);
+    return u * (1.0 + o.curvature * (1.0 - u));
+}
+
+double AlongSlope(const TSensorOptics& o, double u) {
+    if (o.triangulation > 0) {
+        const double d = 1.0 + o.triangulation * u;
+        return (1.0 + o.triangulation) / (d * d);
+    }
+    return 1.0 + o.curvature * (1.0 - 2.0 * u);
+}
+
+double BendShape(const TSensorOptics& o, double s) {
+    return o.bend * s * s * (1.0 + o.bend_quartic * s * s);
 }
 
 // A value in [-0.5, 0.5) from the shot and the point's index (a 64-bit mix), so a shot's
@@ -40,18 +53,21 @@ double NoiseUnit(uint32_t shot, uint32_t index, uint32_t draw) {
 } // namespace
 
 double TSensorModel::LinePosition(double column, double z_mm) const {
+    const TSensorOptics& o = geometry.optics;
     const double u = z_mm / geometry.range_z_mm;
-    const double s = ColumnOffset(column);
-    const double along = u * (1.0 + CURVATURE * (1.0 - u));
-    return POSITION_NEAR + (POSITION_FAR - POSITION_NEAR) * along + BEND * s * s * (1.0 - 0.3 * u);
+    const double s = ColumnOffset(o, column);
+    return o.position_near + (o.position_far - o.position_near) * Along(o, u) +
+           BendShape(o, s) * (1.0 - o.bend_far * u) + o.tilt * s;
 }
 
 double TSensorModel::ColumnX(double column, double z_mm) const {
+    const TSensorOptics& o = geometry.optics;
     const double u = z_mm / geometry.range_z_mm;
-    const double s = ColumnOffset(column);
+    const double s = ColumnOffset(o, column);
     const double width = geometry.xsmr_mm + (geometry.xemr_mm - geometry.xsmr_mm) * u;
-    // Distorted towards the edges, but the frame's edges still see exactly the range's ends.
-    return s * (1.0 + X_DISTORTION * s * s) / (1.0 + X_DISTORTION) * width / 2.0;
+    // Distorted towards the edges, but columns one half-width off the axis still see exactly
+    // the range's ends.
+    return s * (1.0 + o.x_distortion * s * s) / (1.0 + o.x_distortion) * width / 2.0;
 }
 
 double TSensorModel::SceneZ(double x_mm) const {
@@ -80,8 +96,11 @@ bool TSensorModel::SceneHit(double column, double& x_mm, double& z_mm) const {
 }
 
 bool TSensorModel::TargetVisible(double target_z_mm) const {
-    const double p = LinePosition((COLUMNS - 1) / 2.0, target_z_mm);
-    return p >= 1.0 && p <= POSITION_MAX;
+    // From where its line enters the frame to a quarter of the range past the far end the
+    // plate stands in the laser's path; beyond the frame's last row the camera sees no line
+    // on it, but it still hides the scene.
+    const double p = LinePosition(geometry.optics.axis_column, target_z_mm);
+    return p >= 1.0 && target_z_mm <= TARGET_BEYOND_RANGE * geometry.range_z_mm;
 }
 
 bool TSensorModel::SurfaceZ(double column, std::optional<double> target_z_mm, double& z_mm) const {
@@ -117,14 +136,14 @@ void TSensorModel::Profile(unsigned points, std::vector<uint16_t>& values, uint3
 double TSensorModel::ZAtPosition(double column, double position, std::optional<double> guess) const {
     // Newton's method, from the caller's guess or the straight line between the two ends of
     // the range; the curve is smooth and steep, so a few rounds reach the last bit.
+    const TSensorOptics& o = geometry.optics;
     const double range = geometry.range_z_mm;
-    double z = guess ? *guess : (position - POSITION_NEAR) / (POSITION_FAR - POSITION_NEAR) * range;
-    const double s = ColumnOffset(column);
-    for (int i = 0; i < 12; ++i) {
+    double z = guess ? *guess : (position - o.position_near) / (o.position_far - o.position_near) * range;
+    const double s = ColumnOffset(o, column);
+    for (int i = 0; i < 20; ++i) {
         const double u = z / range;
         const double slope =
-            ((POSITION_FAR - POSITION_NEAR) * (1.0 + CURVATURE * (1.0 - 2.0 * u)) - 0.3 * BEND * s * s) /
-            range;
+            ((o.position_far - o.position_near) * AlongSlope(o, u) - o.bend_far * BendShape(o, s)) / range;
         const double step = (LinePosition(column, z) - position) / slope;
         z -= step;
         if (std::abs(step) < 1e-9 * range)
@@ -177,6 +196,22 @@ void TSensorModel::Image(unsigned left, unsigned top, unsigned width, unsigned r
             pixel = static_cast<uint8_t>(std::min(127.0, level));
         }
     }
+}
+
+TSensorDesign SecondSensorDesign() {
+    TSensorDesign d;
+    d.identity = {455, 2, 23456, 0, 120, 30, 7, 9};
+    TSensorOptics& o = d.optics;
+    o.position_near = 420.0;
+    o.position_far = 4650.0;
+    o.triangulation = 0.8;
+    o.bend = 150.0;
+    o.bend_quartic = 0.5;
+    o.bend_far = 0.2;
+    o.tilt = 60.0;
+    o.axis_column = 326.0;
+    o.x_distortion = -0.04;
+    return d;
 }
 
 } // namespace zq455

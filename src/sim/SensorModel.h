@@ -10,18 +10,41 @@
 
 #include "sim/SensorTable.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace zq455 {
 
-// The sensor's measuring geometry, taken from its identity values (whole millimetres).
+// How the camera sees the laser line: where it stands on the rows over the Z range, how it
+// bends and tilts across the frame, and which column looks at X = 0. Positions are raw line
+// positions (tenths of a row); u is the height as a fraction of the Z range and s the column's
+// offset from the axis column, -1..1 over the frame.
+struct TSensorOptics {
+    double position_near = 300.0; // on the axis column at the near end of the range
+    double position_far = 4800.0; // and at the far end
+    // Height response: u (1 + curvature (1 - u)); or, when triangulation is above 0, the
+    // triangulation curve u (1 + t) / (1 + t u). Both steepen towards the near end.
+    double curvature = 0.25;
+    double triangulation = 0.0;
+    // Lens bend: bend (s^2 + bend_quartic s^4), shrinking by bend_far towards the far end.
+    double bend = 80.0;
+    double bend_quartic = 0.0;
+    double bend_far = 0.3;
+    double tilt = 0.0;          // positions the line rises from the axis to the right edge
+    double axis_column = 319.5; // the column that sees X = 0
+    double x_distortion = 0.03; // X grows as s (1 + d s^2) across the frame
+};
+
+// The sensor's measuring geometry: the ranges of its identity values (whole millimetres)
+// and its optics.
 struct TSensorGeometry {
     double base_mm = 80.0;
     double range_z_mm = 50.0;
     double xsmr_mm = 8.0;  // width of the X range at the near end of the Z range
     double xemr_mm = 10.0; // width of the X range at the far end
+    TSensorOptics optics;
 };
 
 // A plane across X, tilted a little, with a step raised on part of it. Heights are measured
@@ -64,7 +87,7 @@ public:
     const TScene& Scene() const { return scene; }
 
     // Raw line position p(c, z) in tenths of a row for a surface at z_mm: grows smoothly
-    // with z and bends towards the edges of the frame (lens distortion).
+    // with z, bends towards the edges of the frame (lens distortion) and may be tilted.
     double LinePosition(double column, double z_mm) const;
     // X in millimetres that column `column` sees on a surface at z_mm: the X range widens
     // from Xsmr at the near end to Xemr at the far end.
@@ -83,8 +106,9 @@ public:
     // The angle of the measuring system the sensor finds when it rotates onto the scene.
     float SceneAngle() const { return static_cast<float>(scene.tilt_rad); }
 
-    // Whether the calibration target at `target_z_mm` stands where the camera sees its line;
-    // while it does, it hides the scene behind it.
+    // Whether the calibration target at `target_z_mm` stands in the laser's path, from where
+    // the camera first sees its line to a quarter of the range past the far end; while it
+    // does, it hides the scene behind it.
     bool TargetVisible(double target_z_mm) const;
     // One measured profile of `points` pairs, (Z, X) each in 14-bit units of the ranges,
     // 0x2000 where no point was found; `values` gets 2 x points entries. Each point's raw line
@@ -112,5 +136,18 @@ private:
     TSensorGeometry geometry;
     TScene scene;
 };
+
+// A sensor as the factory builds it: its identity values (device type, modification, serial
+// lo and hi, base distance, ranges Z, Xsmr and Xemr) and its optics.
+struct TSensorDesign {
+    std::array<uint16_t, 8> identity{};
+    TSensorOptics optics;
+};
+
+// A second sensor of other optics: another base distance, a 30 mm Z range over 7..9 mm of X,
+// a triangulation height response, a stronger bend with a quartic part, a tilted line, X = 0
+// six columns right of the centre and barrel distortion. What holds for a calibration on both
+// sensors does not lean on either one's model.
+TSensorDesign SecondSensorDesign();
 
 } // namespace zq455

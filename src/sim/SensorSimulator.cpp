@@ -135,6 +135,19 @@ void TSensorSimulator::SetIdentity(const std::array<uint16_t, IDENTITY_COUNT>& i
     flash->cells = table.Cells();
 }
 
+void TSensorSimulator::SetDesign(const TSensorDesign& design) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        optics = design.optics;
+    }
+    SetIdentity(design.identity);
+}
+
+TSensorOptics TSensorSimulator::Optics() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return optics;
+}
+
 TSensorTable TSensorSimulator::FactoryTable() const {
     std::lock_guard<std::mutex> guard(lock);
     return TSensorTable::Factory(ModelLocked());
@@ -240,6 +253,7 @@ TSensorModel TSensorSimulator::ModelLocked() const {
     geometry.range_z_mm = std::max<uint16_t>(1, store.working.Identity(IDENTITY_RANGE_Z));
     geometry.xsmr_mm = store.working.Identity(IDENTITY_RANGE_XSMR);
     geometry.xemr_mm = std::max<uint16_t>(1, store.working.Identity(IDENTITY_RANGE_XEMR));
+    geometry.optics = optics;
     model.SetGeometry(geometry);
     model.SetScene(scene);
     return model;

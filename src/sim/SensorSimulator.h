@@ -106,6 +106,9 @@ public:
     // Identity values in working, FLASH and default sets; the model's ranges follow them, and
     // the working and stored tables become the factory table of that geometry.
     void SetIdentity(const std::array<uint16_t, IDENTITY_COUNT>& identity);
+    // Another sensor: its identity and its optics, with the factory table of that design.
+    void SetDesign(const TSensorDesign& design);
+    TSensorOptics Optics() const;
     void SetScene(const TScene& scene);
     // Stage position in micrometres; while set and while the calibration target
     // (sim/CalibrationTarget.h) stands where the camera sees it, profiles, camera frames and
@@ -167,6 +170,7 @@ private:
     TSensorTiming timing;
     TSensorStore store;
     TScene scene;
+    TSensorOptics optics;
     std::function<double()> stage_position;
     std::vector<TArmedFault> faults;
     TSensorTable table;

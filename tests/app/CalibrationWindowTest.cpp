@@ -473,10 +473,11 @@ TEST_F(CalibrationPage, CheckCalibrationJudgesTheSensorsTableAndWritesItsReport)
     }
     ASSERT_EQ(window->Sensor->TransmitTable(table.data(), static_cast<uint32_t>(table.size())), 0u);
     check->Button_Calibr_Check->click();
-    EXPECT_EQ(check->Label_Check_Verdict->text(), "Result: fail (Z scale error)");
+    EXPECT_TRUE(
+        check->Label_Check_Verdict->text().startsWith("Result: fail (Z scale error, Z field error at X "));
     EXPECT_NEAR(check->LastOutcome().result.figures.z_scale_pct, 2.0, 0.2);
     EXPECT_NE(QString::fromStdString(check->LastReport()), report);
-    EXPECT_EQ(QDir(dir.path() + "/DataFiles").entryList(QDir::Files).size(), 4);
+    EXPECT_EQ(QDir(dir.path() + "/DataFiles").entryList(QDir::Files).size(), 8);
 
     // Cancel at the fifth position: the run stops once that move is over.
     window->ShowProgress = [](QProgressDialog& dialog) {
@@ -491,7 +492,7 @@ TEST_F(CalibrationPage, CheckCalibrationJudgesTheSensorsTableAndWritesItsReport)
     EXPECT_TRUE(check->LastOutcome().cancelled);
     EXPECT_EQ(check->LastOutcome().completed, 4u);
     EXPECT_TRUE(check->Label_Check_Verdict->text().startsWith("Check cancelled after 4 of 21 positions"));
-    EXPECT_EQ(QDir(dir.path() + "/DataFiles").entryList(QDir::Files).size(), 4);
+    EXPECT_EQ(QDir(dir.path() + "/DataFiles").entryList(QDir::Files).size(), 8);
     EXPECT_FALSE(demo->stage->IsMoving());
     EXPECT_EQ(window->Sensor_Result, 0u);
 }

@@ -5,6 +5,7 @@
 #include "link/ResultCodes.h"
 #include "motor/Motorinterface.h"
 #include "sensor/Zq455interface.h"
+#include "sim/SensorModel.h"
 #include "sim/SensorSimulator.h"
 #include "sim/StageSimulator.h"
 
@@ -104,17 +105,46 @@ TEST_F(Sequencer, ARunMakesOneApproachFiveHundredCapturesAndEndsWithStatus2) {
     for (size_t i = 1; i < moves.size(); ++i)
         ASSERT_EQ(moves[i].steps, 9u) << i;
     EXPECT_EQ(stage->PositionSteps(), 1760 + 499 * 9);
-    // Every step holds the target's line: column 0 never, the zero stripe always.
+    // Every step holds the target's line: column 0 never, the zero stripe while its line
+    // stays on the camera's rows (the run ends 10 % past the range).
+    TSensorModel model;
+    model.SetGeometry({80, 50, 8, 10, {}});
     for (unsigned k = 0; k < CALIBR_STEPS; ++k) {
         ASSERT_EQ(state.Calibr_Data[0][k], 0) << k;
-        ASSERT_NE(state.Calibr_Data[320][k], 0) << k;
+        const double z = model.TargetZ(22000 + 112.5 * k);
+        ASSERT_EQ(state.Calibr_Data[320][k] != 0, model.LinePosition(320, z) <= TSensorModel::POSITION_MAX)
+            << k;
     }
-    EXPECT_LT(state.Calibr_Data[320][0], state.Calibr_Data[320][499]);
+    EXPECT_NEAR(model.TargetZ(22000), 0.0, 1e-9); // the first capture: the near end of the range
+    EXPECT_LT(state.Calibr_Data[320][0], state.Calibr_Data[320][450]);
     EXPECT_EQ(run->StepView().size(), 640u);
     // Another tick after the end does nothing to the stage.
     run->Tag = 7;
     EXPECT_FALSE(run->Tick().rearm);
     EXPECT_EQ(stage->Requests().size(), 500u);
+}
+
+TEST_F(Sequencer, ARunAwayFromHomeGoesHomeFirstAndKeepsItsOwnPitch) {
+    // Where a check or a manual move left the stage: Init, then the approach from home.
+    ASSERT_TRUE(run->MotorForward(4000));
+    TickUntilIdle();
+    const size_t before = stage->Requests().size();
+    ASSERT_TRUE(run->StartCalibration(22000));
+    EXPECT_EQ(run->Tag, CALIBR_TAG_HOME);
+    EXPECT_TRUE(run->Capturing());
+    TickUntilIdle([&] { return state.Calibr_Step_Index == 20; });
+    const auto moves = stage->Requests();
+    ASSERT_GT(moves.size(), before + 2);
+    EXPECT_EQ(moves[before].command, MOTOR_INIT);
+    EXPECT_EQ(moves[before + 1].command, MOTOR_MOVE_FORWARD);
+    EXPECT_EQ(moves[before + 1].steps, 1760u);
+    // Calculate sets the shared pitch for its passes; the run's moves stay 9 steps.
+    state.Calibr_Step_Um = 500.0f;
+    TickUntilIdle([&] { return state.Calibr_Step_Index == 40; });
+    const auto later = stage->Requests();
+    for (size_t i = before + 2; i < later.size(); ++i)
+        ASSERT_EQ(later[i].steps, 9u) << i;
+    EXPECT_EQ(run->RunPitchUm(), 112.5f);
 }
 
 TEST_F(Sequencer, PitchFollowsTheRangeReadAtTheStartPosition) {

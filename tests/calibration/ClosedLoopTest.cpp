@@ -1,16 +1,10 @@
 // The loop closed against the virtual devices: the sensor measures through the table it
-// holds, so a calibration run, Calculate, the table transfer and save, then a check with the
-// stage, tell whether the table is right; and a table with a known error is caught by the
-// figure that carries it, with the right size.
+// holds, so a calibration run, Calculate, the table transfer, then a check with the stage,
+// tell whether the table is right. On both designs of sensor the check's verdict is pass
+// exactly when the table's true error (which the simulator knows) is within tolerance, and a
+// table with a known error fails on the figure that carries it, at its place.
 
-#include "calibration/CalibrationSequencer.h"
-#include "calibration/TableComputation.h"
-#include "calibration/TransmitTable.h"
-#include "calibration/VerificationRun.h"
-#include "sensor/ParameterMap.h"
-#include "sensor/Zq455interface.h"
-#include "sim/SensorSimulator.h"
-#include "sim/StageSimulator.h"
+#include "support/ClosedLoopRig.h"
 
 #include <gtest/gtest.h>
 
@@ -18,161 +12,142 @@
 #include <functional>
 
 using namespace zq455;
+using zq455::test::TClosedLoopRig;
+using zq455::test::TTrueError;
 
 namespace {
 
-constexpr uint16_t RZ = 50;
-constexpr uint16_t XE = 10;
+class ClosedLoopFirst : public ::testing::Test, public TClosedLoopRig {};
 
-int32_t Signed14(uint16_t v) {
-    v &= 0x3FFF;
-    return v >= 0x2000 ? int32_t(v) - 0x4000 : int32_t(v);
-}
-
-class ClosedLoop : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim.SetStagePositionSource([this] { return stage.PositionUm(); });
-        TSensorConnection connection;
-        connection.mode = LINK_MODE_COM;
-        connection.name = sim.SlavePath();
-        ASSERT_EQ(sensor.Open(connection), 0u);
-        sensor.Sleep = [](uint32_t) {};
-        TMotorOpenSettings open;
-        open.port_kind = LINK_MODE_COM;
-        open.device_name = stage.SlavePath();
-        ASSERT_EQ(motor.Open(open), 0u);
-    }
-
-    TVerifyOutcome Check() {
-        TVerifySettings settings;
-        return RunVerification(
-            settings, RZ, XE, motor,
-            [this](uint16_t* values, uint32_t capacity, uint16_t& pairs) {
-                uint8_t status = 0;
-                return sensor.GetResult(status, pairs, values, capacity);
-            },
-            [](uint32_t) {});
-    }
-
-    // Sends the factory table with `change` applied to each cell (row, column, signed value).
-    void
-    SendChangedFactoryTable(const std::function<int32_t(unsigned row, unsigned column, int32_t v)>& change) {
-        std::vector<uint16_t> table = sim.FactoryTable().Cells();
-        for (unsigned r = 0; r < 1024; ++r)
-            for (unsigned c = 0; c < 640; ++c) {
-                uint16_t& cell = table[size_t{r} * 640 + c];
-                cell = static_cast<uint16_t>(static_cast<uint32_t>(change(r, c, Signed14(cell))) & 0x3FFF);
-            }
-        ASSERT_EQ(sensor.TransmitTable(table.data(), static_cast<uint32_t>(table.size())), 0u);
-    }
-
-    TSensorSimulator sim{TSensorTiming{false, 0, 0, 100}};
-    TStageSimulator stage{TStageSettings{STAGE_STEPS_PER_SECOND, STAGE_TRAVEL_STEPS, 0, true}};
-    TZQ455Interface sensor;
-    TMotorInterface motor;
+struct TDesignCase {
+    const char* name;
+    bool second;
 };
+
+class ClosedLoopDesigns : public ::testing::TestWithParam<TDesignCase> {};
+
+bool Has(const std::vector<std::string>& failing, const char* figure) {
+    return std::find(failing.begin(), failing.end(), figure) != failing.end();
+}
 
 } // namespace
 
-TEST_F(ClosedLoop, TheFactoryTableMeasuresTheTruth) {
+TEST_P(ClosedLoopDesigns, TheVerdictIsPassExactlyWhenTheTrueErrorIsWithinTolerance) {
+    TClosedLoopRig rig(GetParam().second ? std::optional<TSensorDesign>(SecondSensorDesign()) : std::nullopt);
+    const double half_field_mm = rig.model.ColumnX(639, 0);
+    // Where the worst cell must lie: 0 anywhere, -1 the left edge, +1 the right edge, 2 the far
+    // end of the range.
+    enum TWhere { ANYWHERE, LEFT, RIGHT, EITHER_EDGE, FAR_END };
+    struct TTableCase {
+        const char* what;
+        std::function<void()> load;
+        const char* figure; // the figure that must fail, or nullptr for a table that must pass
+        TWhere where;
+    };
+    TCalibrationState state;
+    auto change = [&rig](std::function<int32_t(unsigned, unsigned, int32_t)> f) {
+        return [&rig, f] { rig.SendChangedFactoryTable(f); };
+    };
+    const int32_t offset = rig.ZUnits(0.2), bump = rig.ZUnits(0.3);
+    const TTableCase cases[] = {
+        {"factory table", [] {}, nullptr, ANYWHERE},
+        // Started right after a check: the run finds the stage where the check left it.
+        {"fitted calibration after a check",
+         [&] {
+             ASSERT_TRUE(rig.Check().Finished());
+             ASSERT_TRUE(rig.Calibrate(TTableMethod::Fitted, state));
+         },
+         nullptr, ANYWHERE},
+        {"classic calibration", [&] { ASSERT_TRUE(rig.Calibrate(TTableMethod::Classic, state)); },
+         FIGURE_Z_FIELD, EITHER_EDGE},
+        {"offset 0.2 mm", change([=](unsigned r, unsigned, int32_t v) { return r < 512 ? v + offset : v; }),
+         FIGURE_Z_OFFSET, ANYWHERE},
+        // One unit of the table: 12 um of 50 mm, 7 um of 30 mm.
+        {"offset of one table unit",
+         change([](unsigned r, unsigned, int32_t v) { return r < 512 ? v + 1 : v; }), nullptr, ANYWHERE},
+        {"scale 1.02",
+         change([](unsigned r, unsigned, int32_t v) { return r < 512 ? int32_t(std::lround(v * 1.02)) : v; }),
+         FIGURE_Z_FIELD, FAR_END},
+        // 0.3 mm at column 0, nothing from column 40 on.
+        {"left edge bent over 40 columns", change([=](unsigned r, unsigned c, int32_t v) {
+             return r < 512 && c < 40 ? v + int32_t(std::lround(bump * (40.0 - c) / 40.0)) : v;
+         }),
+         FIGURE_Z_FIELD, LEFT},
+        // X 3 % too wide right of the middle.
+        {"X stretched on the right", change([](unsigned r, unsigned c, int32_t v) {
+             return r >= 512 && c > 320 && v > 0 ? int32_t(std::lround(v * 1.03)) : v;
+         }),
+         FIGURE_X_FIELD, RIGHT},
+    };
+    for (const TTableCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.load();
+        const TVerifyOutcome outcome = rig.Check();
+        ASSERT_TRUE(outcome.Finished());
+        EXPECT_TRUE(outcome.homed);
+        const TVerifyResult& r = outcome.result;
+        const TTrueError truth = rig.Truth();
+        EXPECT_EQ(r.passed, rig.WithinTolerance(truth))
+            << VerdictText(r) << "; true Z field error " << truth.z_field_um << " um, offset "
+            << truth.z_offset_um << " um, X " << truth.x_field_um << " um";
+        EXPECT_EQ(r.passed, c.figure == nullptr) << VerdictText(r);
+        if (c.figure == nullptr)
+            continue;
+        EXPECT_TRUE(Has(r.failing, c.figure)) << VerdictText(r);
+        const TFieldPlace& at =
+            std::string(c.figure) == FIGURE_X_FIELD ? r.figures.x_field_at : r.figures.z_field_at;
+        ASSERT_TRUE(at.found || std::string(c.figure) == FIGURE_Z_OFFSET);
+        switch (c.where) {
+        case LEFT:
+            EXPECT_LT(at.x_mm, -0.75 * half_field_mm) << VerdictText(r);
+            break;
+        case RIGHT:
+            EXPECT_GT(at.x_mm, 0.5 * half_field_mm) << VerdictText(r);
+            break;
+        case EITHER_EDGE:
+            EXPECT_GT(std::abs(at.x_mm), 0.75 * half_field_mm) << VerdictText(r);
+            break;
+        case FAR_END:
+            EXPECT_NEAR(at.z_mm, rig.rz, 1e-9);
+            break;
+        case ANYWHERE:
+            break;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Designs, ClosedLoopDesigns,
+                         ::testing::Values(TDesignCase{"first", false}, TDesignCase{"second", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ClosedLoopFirst, AFactoryCheckGoesHomeMovesForwardsOnlyAndReadsAbsoluteHeights) {
     const TVerifyOutcome outcome = Check();
     ASSERT_TRUE(outcome.Finished());
     const TVerifyResult& r = outcome.result;
-    EXPECT_TRUE(r.passed) << VerdictText(r);
     ASSERT_EQ(r.positions.size(), 21u);
-    // Each position's mean is the plate's true height, and the spread is the same as a fit's.
-    double largest_error_um = 0;
+    // Each position's mean is the plate's true height.
     for (const TVerifyPosition& p : r.positions) {
         ASSERT_EQ(p.profiles, 10u);
-        const double truth = TCalibrationTarget::PlateZ(p.stage_mm * 1000.0);
-        largest_error_um = std::max(largest_error_um, std::abs(p.mean_z_mm - truth) * 1000.0);
+        EXPECT_NEAR(p.mean_z_mm, TCalibrationTarget::PlateZ(p.stage_mm * 1000.0), 0.005);
+        EXPECT_NEAR(p.mean_z_mm, p.expected_z_mm, 0.005);
     }
-    EXPECT_LT(largest_error_um, 5.0);
-    EXPECT_LT(r.figures.z_linearity_um, 5.0);
-    EXPECT_NEAR(r.figures.slope, 1.0, 0.0005);
     EXPECT_NEAR(r.positions.front().mean_z_mm, 0.0, 0.01); // the near end of the range
     EXPECT_NEAR(r.positions.back().mean_z_mm, 50.0, 0.01); // the far end
-    EXPECT_LT(r.figures.x_pitch_error_um, 20.0);
-    // Home first, then forwards only: the same side for every position.
+    EXPECT_NEAR(r.figures.slope, 1.0, 0.0005);
+    // Home already: forwards only to the 21 positions, then home again.
     const std::vector<TStageRequest> moves = stage.Requests();
-    ASSERT_EQ(moves.size(), 21u); // at home already: no Init
-    for (const TStageRequest& m : moves)
-        EXPECT_EQ(m.command, MOTOR_MOVE_FORWARD);
-    EXPECT_EQ(stage.PositionSteps(), VerifyPositionSteps(TVerifySettings{}, RZ, 20));
+    ASSERT_EQ(moves.size(), 22u);
+    for (size_t i = 0; i < 21; ++i)
+        EXPECT_EQ(moves[i].command, MOTOR_MOVE_FORWARD);
+    EXPECT_EQ(moves.back().command, MOTOR_INIT);
+    EXPECT_EQ(stage.PositionSteps(), 0);
+    // The map: a row per position, a cell per 16 profile points, all small.
+    EXPECT_EQ(r.map.rows, 21u);
+    EXPECT_EQ(r.map.bins, 64u);
+    EXPECT_LT(r.figures.z_field_error_um, 20.0);
 }
 
-TEST_F(ClosedLoop, ADemoCalibrationWithTheDefaultEditsPassesTheCheck) {
-    TCalibrationState state;
-    TCalibrationSequencer run(
-        state, motor,
-        [this](uint16_t* values, uint32_t capacity, uint32_t& count) {
-            return sensor.ReadCalibrData(values, capacity, count);
-        },
-        [] { return RZ; });
-    run.Sleep = [](uint32_t) {};
-    bool rearm = run.StartCalibration(22000);
-    TCalibrTick tick;
-    while (rearm) {
-        tick = run.Tick();
-        rearm = tick.rearm;
-    }
-    ASSERT_EQ(tick.sensor_result, 0u);
-    ASSERT_EQ(state.Calibr_Step_Index, 500);
-
-    TTableParams params; // the page's edits: XL 0, XR 0, ZL 310, ZR 340
-    params.rz = RZ;
-    params.xe = XE;
-    ASSERT_TRUE(Calculate(state, params).Ok());
-    AssembleTransmitTable(state, params.xl, params.xr);
-    ASSERT_EQ(sensor.TransmitTable(&state.Calibr_Table_Trans[0][0], CALIBR_TRANS_VALUES), 0u);
-    ASSERT_EQ(sensor.SaveTable(), 0u);
-    EXPECT_EQ(sim.SavedTable(), sim.TableMemory());
-
-    // The stage stands at the end of the run: the check takes it home first.
-    const TVerifyOutcome outcome = Check();
-    ASSERT_TRUE(outcome.Finished());
-    EXPECT_TRUE(outcome.result.passed) << VerdictText(outcome.result);
-    EXPECT_EQ(stage.Requests()[500].command, MOTOR_INIT);
-    // Z counts from the run's first capture, 2.5 mm before the range; the scale is right.
-    EXPECT_NEAR(outcome.result.positions.front().mean_z_mm, 2.5, 0.05);
-    EXPECT_NEAR(outcome.result.figures.slope, 1.0, 0.002);
-}
-
-TEST_F(ClosedLoop, AWrongTableIsCaughtByItsFigure) {
-    // Z scaled by 1.02 (a wrong step pitch would do that).
-    SendChangedFactoryTable([](unsigned r, unsigned, int32_t v) {
-        return r < 512 ? static_cast<int32_t>(std::lround(v * 1.02)) : v;
-    });
-    TVerifyOutcome outcome = Check();
-    ASSERT_TRUE(outcome.Finished());
-    EXPECT_NEAR(outcome.result.figures.z_scale_pct, 2.0, 0.2);
-    EXPECT_EQ(outcome.result.failing, std::vector<std::string>{"Z scale error"});
-
-    // A bump of 0.3 mm where the table says 21..24 mm: the position at 22.5 mm stands out.
-    const int32_t low = 21 * 4096 / RZ, high = 24 * 4096 / RZ;
-    const int32_t bump = static_cast<int32_t>(std::lround(0.3 * 4096 / RZ));
-    SendChangedFactoryTable(
-        [&](unsigned r, unsigned, int32_t v) { return r < 512 && v >= low && v <= high ? v + bump : v; });
-    outcome = Check();
-    ASSERT_TRUE(outcome.Finished());
-    EXPECT_NEAR(outcome.result.figures.z_linearity_um, 300.0, 0.3 * 300.0);
-    ASSERT_FALSE(outcome.result.failing.empty());
-    EXPECT_EQ(outcome.result.failing[0], "Z linearity");
-    EXPECT_EQ(std::count(outcome.result.failing.begin(), outcome.result.failing.end(), "X pitch error"), 0);
-
-    // The columns left of the zero stripe one pitch off, as two different zero stripes of
-    // the two X passes give: the spacing there reads 0 instead of 500 um.
-    const int32_t pitch = static_cast<int32_t>(std::lround(0.5 * 4096 / XE));
-    SendChangedFactoryTable(
-        [&](unsigned r, unsigned c, int32_t v) { return r >= 512 && c <= 302 ? v + pitch : v; });
-    outcome = Check();
-    ASSERT_TRUE(outcome.Finished());
-    EXPECT_NEAR(outcome.result.figures.x_pitch_error_um, 500.0, 50.0);
-    EXPECT_EQ(outcome.result.failing, std::vector<std::string>{"X pitch error"});
-}
-
-TEST_F(ClosedLoop, TheStoredTableOutlivesARestartAndTheWorkingOneDoesNot) {
+TEST_F(ClosedLoopFirst, TheStoredTableOutlivesARestartAndTheWorkingOneDoesNot) {
     const std::vector<uint16_t> factory = sim.FactoryTable().Cells();
     EXPECT_EQ(sim.TableMemory(), factory);
     EXPECT_EQ(sim.SavedTable(), factory);
@@ -198,7 +173,7 @@ TEST_F(ClosedLoop, TheStoredTableOutlivesARestartAndTheWorkingOneDoesNot) {
     EXPECT_EQ(other.TableMemory(), other.FactoryTable().Cells());
 }
 
-TEST_F(ClosedLoop, ACheckStopsAtTheFirstDeviceFaultAndJudgesNothing) {
+TEST_F(ClosedLoopFirst, ACheckStopsAtTheFirstDeviceFaultAndJudgesNothing) {
     // The sensor stops answering at the third position: its code, the positions done.
     unsigned profiles = 0;
     TVerifySettings settings;
@@ -209,7 +184,7 @@ TEST_F(ClosedLoop, ACheckStopsAtTheFirstDeviceFaultAndJudgesNothing) {
         uint8_t status = 0;
         return sensor.GetResult(status, pairs, values, capacity);
     };
-    TVerifyOutcome outcome = RunVerification(settings, RZ, XE, motor, read, [](uint32_t) {});
+    TVerifyOutcome outcome = RunVerification(settings, rz, xe, motor, read, [](uint32_t) {});
     EXPECT_EQ(outcome.sensor_result, 8u);
     EXPECT_EQ(outcome.completed, 2u);
     EXPECT_FALSE(outcome.Finished());
@@ -218,14 +193,14 @@ TEST_F(ClosedLoop, ACheckStopsAtTheFirstDeviceFaultAndJudgesNothing) {
 
     // A drive that never comes to rest: the check gives up instead of polling for ever.
     stage.SetFault(TStageFault::NEVER_IDLE);
-    outcome = RunVerification(settings, RZ, XE, motor, read, [](uint32_t) {});
+    outcome = RunVerification(settings, rz, xe, motor, read, [](uint32_t) {});
     EXPECT_TRUE(outcome.stage_stuck);
     EXPECT_EQ(outcome.motor_result, 0u);
     EXPECT_FALSE(outcome.result.passed);
 
     // A drive that does not answer: its code.
     stage.SetFault(TStageFault::NO_REPLY);
-    outcome = RunVerification(settings, RZ, XE, motor, read, [](uint32_t) {});
+    outcome = RunVerification(settings, rz, xe, motor, read, [](uint32_t) {});
     EXPECT_EQ(outcome.motor_result, 3u);
     EXPECT_EQ(outcome.completed, 0u);
 }

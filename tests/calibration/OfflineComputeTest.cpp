@@ -47,6 +47,7 @@ TEST(OfflineCompute, WritesTheTransmitTableAndBothTablesFromADataFile) {
     request.edits = {"150", "150", "202", "0"};
     request.out_path = (dir / "table.bin").string();
     request.tables_path = (dir / "zx.bin").string();
+    request.method = TTableMethod::Classic;
     TCalibrationState state;
     const TCalibrResult r = ComputeOffline(request, state);
     ASSERT_TRUE(r.Ok()) << r.message;

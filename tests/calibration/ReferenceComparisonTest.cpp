@@ -68,7 +68,7 @@ TEST_P(AgainstReference, CalculateIsBitForBitTheSame) {
     auto plain = std::make_unique<TCalibrationState>();
     Generate(*fast, c);
     Generate(*plain, c);
-    ASSERT_TRUE(Calculate(*fast, c.params).Ok());
+    ASSERT_TRUE(Calculate(*fast, c.params, TTableMethod::Classic).Ok());
     reference::ExtractCentres(*plain, c.params.xl, c.params.xr);
     reference::BuildZTable(*plain, c.params.rz);
     reference::BuildXTable(*plain, c.params.zl, c.params.zr, c.params.xe);

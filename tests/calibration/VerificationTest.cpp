@@ -48,7 +48,7 @@ std::vector<uint16_t> TargetProfile(const std::function<double(double)>& height,
 // 21 positions 2.5 mm apart, `profiles` profiles each, the measured height from `measured`.
 TVerifyResult Check(const std::function<double(double stage_mm, unsigned profile, double x)>& measured,
                     double pitch_mm = 0.5, unsigned profiles = 3) {
-    TVerificationReducer reducer(RZ, XE, 500.0);
+    TVerificationReducer reducer(RZ, XE, 500.0, 24.5);
     for (unsigned k = 0; k < 21; ++k) {
         const double stage = 24.5 + 2.5 * k;
         reducer.BeginPosition(stage);
@@ -78,8 +78,10 @@ TEST(Verification, FiguresCarryTheErrorsPutIntoTheProfiles) {
     // Z scaled by 1.02: the slope says 2 %, and only the scale fails.
     const TVerifyResult scaled = Check([](double stage, unsigned, double) { return (stage - 24.5) * 1.02; });
     EXPECT_NEAR(scaled.figures.z_scale_pct, 2.0, 0.05);
-    EXPECT_EQ(scaled.failing, std::vector<std::string>{"Z scale error"});
-    EXPECT_EQ(VerdictText(scaled), "fail (Z scale error)");
+    // A scale is an error over the field too, largest at the far end.
+    EXPECT_EQ(scaled.failing, (std::vector<std::string>{"Z scale error", "Z field error"}));
+    EXPECT_EQ(VerdictText(scaled).rfind("fail (Z scale error, Z field error at X ", 0), 0u);
+    EXPECT_NEAR(scaled.figures.z_field_at.z_mm, 50.0, 1e-9);
 
     // A bump of 0.3 mm at two positions: the linearity carries most of it.
     const TVerifyResult bumped = Check([](double stage, unsigned, double) {
@@ -95,7 +97,7 @@ TEST(Verification, FiguresCarryTheErrorsPutIntoTheProfiles) {
     const TVerifyResult wide = Check([](double stage, unsigned, double) { return stage - 24.5; }, 0.6);
     EXPECT_NEAR(wide.figures.x_pitch_error_um, 100.0, 15.0);
     EXPECT_NEAR(wide.figures.x_scale_pct, 20.0, 1.0);
-    EXPECT_EQ(wide.failing, std::vector<std::string>{"X pitch error"});
+    EXPECT_EQ(wide.failing, (std::vector<std::string>{"X pitch error", "X field error"}));
 
     // Profile means that alternate by +-30 um at each position: repeatability fails, the
     // means (and so linearity) do not move much.
@@ -127,7 +129,7 @@ TEST(Verification, NoTargetMeansNoVerdictOfPass) {
     EXPECT_EQ(VerdictText(r).rfind("fail (", 0), 0u);
 
     // The target at some positions only: figures from those, but no pass.
-    TVerificationReducer some(RZ, XE);
+    TVerificationReducer some(RZ, XE, 500.0, 0.0);
     for (int k = 0; k < 4; ++k) {
         some.BeginPosition(k);
         const auto values = TargetProfile([k](double) { return double(k); });
@@ -139,7 +141,7 @@ TEST(Verification, NoTargetMeansNoVerdictOfPass) {
     EXPECT_EQ(partial.positions[2].profiles, 0u);
 
     // A scene without stripes (one long run): Z is fine, X has nothing to vouch for it.
-    TVerificationReducer plane(RZ, XE);
+    TVerificationReducer plane(RZ, XE, 500.0, 0.0);
     for (int k = 0; k < 3; ++k) {
         plane.BeginPosition(k);
         std::vector<uint16_t> values(2 * PAIRS);
@@ -149,7 +151,7 @@ TEST(Verification, NoTargetMeansNoVerdictOfPass) {
         }
         plane.AddProfile(values.data(), PAIRS);
     }
-    EXPECT_EQ(plane.Finish({}).failing, std::vector<std::string>{"X pitch error"});
+    EXPECT_EQ(plane.Finish({}).failing, (std::vector<std::string>{"X pitch error", "X field error"}));
 
     // Fewer pairs announced than the buffer holds: only those are read.
     TVerificationReducer short_profile(RZ, XE);
@@ -165,7 +167,7 @@ TEST(VerificationReport, LinesFilesAndNames) {
     const std::vector<std::string> lines = VerifyFigureLines(result);
     if (before)
         std::setlocale(LC_ALL, "C");
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[0].rfind("Z linearity: ", 0), 0u);
     EXPECT_NE(lines[0].find(" um ("), std::string::npos);
     EXPECT_NE(lines[0].find(" % of range)"), std::string::npos);
@@ -175,7 +177,10 @@ TEST(VerificationReport, LinesFilesAndNames) {
     EXPECT_EQ(lines[3].rfind("Flatness: ", 0), 0u);
     EXPECT_EQ(lines[4].rfind("X pitch error: ", 0), 0u);
     EXPECT_EQ(lines[5].rfind("X scale error: ", 0), 0u);
-    EXPECT_EQ(lines[6], "Result: fail (Z scale error)");
+    EXPECT_EQ(lines[6].rfind("Z offset: ", 0), 0u);
+    EXPECT_EQ(lines[7].rfind("Z field error: ", 0), 0u);
+    EXPECT_EQ(lines[8].rfind("X field error: ", 0), 0u);
+    EXPECT_EQ(lines[9].rfind("Result: fail (Z scale error, Z field error at X ", 0), 0u);
     EXPECT_EQ(FixedText(-0.001), "0.00");
     EXPECT_EQ(FixedText(12.345), "12.35");
 
@@ -194,7 +199,7 @@ TEST(VerificationReport, LinesFilesAndNames) {
     ASSERT_TRUE(WriteVerifyReport(path, info, result).Ok());
     std::ifstream json_file(path);
     const nlohmann::json j = nlohmann::json::parse(json_file);
-    EXPECT_EQ(j["format"], 1);
+    EXPECT_EQ(j["format"], 2);
     EXPECT_EQ(j["identity"]["serial_lo"], 12345);
     EXPECT_EQ(j["settings"]["positions"], 21);
     EXPECT_EQ(j["edits"]["zero_left"], "310");

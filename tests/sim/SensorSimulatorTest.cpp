@@ -633,7 +633,7 @@ TEST_F(Simulated, TheTargetReplacesTheSceneWhileTheCameraSeesIt) {
     uint16_t rows = 0, width = 0, top = 0, left = 0;
     ASSERT_EQ(sensor.GetVideo(pixels.data(), VIDEO_FRAME_CAPACITY, rows, width, top, left), RESULT_OK);
     TSensorModel model;
-    model.SetGeometry({80, 50, 8, 10});
+    model.SetGeometry({80, 50, 8, 10, {}});
     auto brightest = [&](unsigned c) {
         int level = 0;
         for (unsigned r = 0; r < 512; ++r)
