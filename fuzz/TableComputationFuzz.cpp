@@ -81,12 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(CheckTableParams(params).Ok());
     FUZZ_CHECK(params.xl < CALIBR_COLUMNS - params.xr && params.zl < CALIBR_COLUMNS &&
                params.zr < CALIBR_COLUMNS);
-    FUZZ_CHECK(Calculate(state, params).Ok());
-    AssembleTransmitTable(state, params.xl, params.xr);
-    // Columns outside the search band carry no values in any row.
-    for (unsigned row = 0; row < CALIBR_TRANS_ROWS; ++row)
-        for (unsigned c = 0; c < CALIBR_COLUMNS; ++c)
-            if (c <= params.xl || c >= CALIBR_COLUMNS - params.xr)
-                FUZZ_CHECK(state.Calibr_Table_Trans[row][c] == static_cast<uint16_t>(EMPTY_CELL));
+    // Both computations, the fitted one first (the classic one then sees its filtered data).
+    for (const TTableMethod method : {TTableMethod::Fitted, TTableMethod::Classic}) {
+        FUZZ_CHECK(Calculate(state, params, method).Ok());
+        AssembleTransmitTable(state, params.xl, params.xr);
+        // Columns outside the search band carry no values in any row.
+        for (unsigned row = 0; row < CALIBR_TRANS_ROWS; ++row)
+            for (unsigned c = 0; c < CALIBR_COLUMNS; ++c)
+                if (c <= params.xl || c >= CALIBR_COLUMNS - params.xr)
+                    FUZZ_CHECK(state.Calibr_Table_Trans[row][c] == static_cast<uint16_t>(EMPTY_CELL));
+    }
     return 0;
 }

@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TVerifyResult r = reducer.Finish(tolerances);
     const TVerifyFigures& f = r.figures;
     for (double v : {f.z_linearity_um, f.z_linearity_pct, f.z_scale_pct, f.z_repeatability_um, f.flatness_um,
-                     f.x_pitch_error_um, f.x_scale_pct})
+                     f.x_pitch_error_um, f.x_scale_pct, f.z_offset_um, f.z_field_error_um, f.x_field_error_um,
+                     f.flatness_pct})
         FUZZ_CHECK(std::isfinite(v));
     FUZZ_CHECK(r.positions.size() == positions);
     if (r.passed) {
@@ -70,9 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(std::abs(f.z_scale_pct) <= tolerances.z_scale_pct);
         FUZZ_CHECK(f.z_repeatability_um <= tolerances.z_repeatability_um);
         FUZZ_CHECK(f.x_pitch_error_um <= tolerances.x_pitch_um && f.spacings > 0);
+        FUZZ_CHECK(f.z_field_error_pct <= tolerances.z_field_pct &&
+                   f.x_field_error_um <= tolerances.x_field_um);
+        FUZZ_CHECK(f.z_offset_pct <= tolerances.z_offset_pct && f.flatness_pct <= tolerances.flatness_pct);
     }
+    // The map has a row per position and every cell is a number or empty.
+    FUZZ_CHECK(r.map.rows == positions && r.map.error_um.size() == size_t{r.map.rows} * r.map.bins);
+    FUZZ_CHECK(!FormatErrorMapCsv(r).empty());
     const std::vector<std::string> lines = VerifyFigureLines(r);
-    FUZZ_CHECK(lines.size() == 7 && lines.back().rfind("Result: ", 0) == 0);
+    FUZZ_CHECK(lines.size() == 10 && lines.back().rfind("Result: ", 0) == 0);
     const std::string csv = FormatVerifyCsv(r);
     FUZZ_CHECK(!csv.empty() && csv.back() == '\n');
     TVerifyReportInfo info;

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -175,6 +176,12 @@ void EnsurePictureApplication() {
     // Fonts need a Gui application; without a display the offscreen platform serves.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Only what would be a fault reaches the tool's error output, not the platform's notes
+    // (a missing runtime folder, fonts looked up).
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     static int argc = 1;
     static char name[] = "zq455";
     static char* argv[] = {name, nullptr};

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <filesystem>
@@ -31,8 +32,10 @@ uint16_t Units(double mm, double range) {
 }
 
 // A flat target at height z: X from -4.5 to 4.5 mm over the pairs, points only on stripes
-// `pitch_mm` apart (a quarter of a millimetre wide), Z from `height(x)`.
-std::vector<uint16_t> TargetProfile(const std::function<double(double)>& height, double pitch_mm = 0.5) {
+// `pitch_mm` apart (a quarter of a millimetre wide), Z from `height(x)`, the X the sensor
+// reports from `seen(x)`.
+std::vector<uint16_t> TargetProfile(const std::function<double(double)>& height, double pitch_mm = 0.5,
+                                    const std::function<double(double)>& seen = {}) {
     std::vector<uint16_t> values(2 * PAIRS, 0x2000);
     for (uint32_t i = 0; i < PAIRS; ++i) {
         const double x = -4.5 + 9.0 * i / (PAIRS - 1);
@@ -40,20 +43,22 @@ std::vector<uint16_t> TargetProfile(const std::function<double(double)>& height,
         if (std::abs(x - nearest) > 0.125)
             continue;
         values[2 * i] = Units(height(x), RZ);
-        values[2 * i + 1] = Units(x, XE);
+        values[2 * i + 1] = Units(seen ? seen(x) : x, XE);
     }
     return values;
 }
 
 // 21 positions 2.5 mm apart, `profiles` profiles each, the measured height from `measured`.
 TVerifyResult Check(const std::function<double(double stage_mm, unsigned profile, double x)>& measured,
-                    double pitch_mm = 0.5, unsigned profiles = 3) {
+                    double pitch_mm = 0.5, unsigned profiles = 3,
+                    const std::function<double(double)>& seen = {}) {
     TVerificationReducer reducer(RZ, XE, 500.0, 24.5);
     for (unsigned k = 0; k < 21; ++k) {
         const double stage = 24.5 + 2.5 * k;
         reducer.BeginPosition(stage);
         for (unsigned n = 0; n < profiles; ++n) {
-            const auto values = TargetProfile([&](double x) { return measured(stage, n, x); }, pitch_mm);
+            const auto values =
+                TargetProfile([&](double x) { return measured(stage, n, x); }, pitch_mm, seen);
             reducer.AddProfile(values.data(), PAIRS);
         }
     }
@@ -113,6 +118,57 @@ TEST(Verification, FiguresCarryTheErrorsPutIntoTheProfiles) {
     const TVerifyResult bowed =
         Check([](double stage, unsigned, double x) { return stage - 24.5 + 0.01 * x * x; });
     EXPECT_GT(bowed.figures.flatness_um, 80.0);
+}
+
+TEST(Verification, TheFieldFiguresFindAnErrorWithItsSizeAndPlace) {
+    struct TCase {
+        const char* what;
+        std::function<double(double stage, unsigned, double x)> measured;
+        std::function<double(double)> seen;
+        const char* figure;
+        double size_um; // of the figure, within 15 %
+        double x_from, x_to;
+    };
+    const double edge = -4.5 + 40.0 / 640 * 9.0; // 40 columns in from the left end of the field
+    const TCase cases[] = {
+        {"an offset of 0.2 mm",
+         [](double stage, unsigned, double) { return stage - 24.5 + 0.2; },
+         {},
+         FIGURE_Z_OFFSET,
+         200.0,
+         -5.0,
+         5.0},
+        // 0.3 mm at the left end of the field, falling to nothing 40 columns in; the first
+        // bin holds the stripe at the end, about 1/9 of the way in.
+        {"an edge bent over 40 columns",
+         [edge](double stage, unsigned, double x) {
+             return stage - 24.5 + (x < edge ? 0.3 * (edge - x) / (edge + 4.5) : 0.0);
+         },
+         {},
+         FIGURE_Z_FIELD,
+         0.3 * (1 - 1.0 / 9) * 1000,
+         -4.5,
+         -4.3},
+        // X 2 % too wide right of the middle: the stripe at 4 mm reads 4.08.
+        {"X stretched on one side", [](double stage, unsigned, double) { return stage - 24.5; },
+         [](double x) { return x > 0 ? 1.02 * x : x; }, FIGURE_X_FIELD, 80.0, 3.9, 4.2},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TVerifyResult r = Check(c.measured, 0.5, 3, c.seen);
+        const TVerifyFigures& f = r.figures;
+        const bool x_figure = std::string(c.figure) == FIGURE_X_FIELD;
+        const bool offset = std::string(c.figure) == FIGURE_Z_OFFSET;
+        EXPECT_NE(std::find(r.failing.begin(), r.failing.end(), c.figure), r.failing.end()) << VerdictText(r);
+        const double size = x_figure ? f.x_field_error_um : offset ? f.z_offset_um : f.z_field_error_um;
+        EXPECT_NEAR(size, c.size_um, 0.15 * c.size_um);
+        const TFieldPlace& at = x_figure ? f.x_field_at : f.z_field_at;
+        EXPECT_GE(at.x_mm, c.x_from);
+        EXPECT_LE(at.x_mm, c.x_to);
+        if (!offset) // the verdict says where
+            EXPECT_NE(VerdictText(r).find(std::string(c.figure) + " at X "), std::string::npos)
+                << VerdictText(r);
+    }
 }
 
 TEST(Verification, NoTargetMeansNoVerdictOfPass) {
