@@ -546,13 +546,7 @@ void BuildFittedTables(TCalibrationState& state, const TTableParams& params) {
     const float step_um = StepPitchUm(params.rz);
     state.Calibr_Step_Um = step_um;
 
-    std::vector<uint16_t> rows(size_t{CALIBR_STEPS} * CALIBR_COLUMNS);
-    constexpr unsigned TILE = 32;
-    for (unsigned c0 = 0; c0 < CALIBR_COLUMNS; c0 += TILE)
-        for (unsigned k0 = 0; k0 < CALIBR_STEPS; k0 += TILE)
-            for (unsigned c = c0; c < std::min(c0 + TILE, CALIBR_COLUMNS); ++c)
-                for (unsigned k = k0; k < std::min(k0 + TILE, CALIBR_STEPS); ++k)
-                    rows[size_t{k} * CALIBR_COLUMNS + c] = D[c][k];
+    std::vector<uint16_t> rows = StepMajorData(state);
 
     // Column-major: 500 steps of column 0 first.
     std::vector<float> line(size_t{CALIBR_COLUMNS} * CALIBR_STEPS);

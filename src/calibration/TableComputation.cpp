@@ -130,14 +130,7 @@ TCentreLists ExtractAllCentres(TCalibrationState& state, uint16_t xl, uint16_t x
     auto& C = state.Calibr_Centres;
     std::memset(&C[0][0], 0, sizeof(uint16_t) * CALIBR_COLUMNS * CALIBR_STEPS);
 
-    // Step-major copy, transposed in tiles so both sides stay in the cache.
-    std::vector<uint16_t> rows(size_t{CALIBR_STEPS} * CALIBR_COLUMNS);
-    constexpr unsigned TILE = 32;
-    for (unsigned c0 = 0; c0 < CALIBR_COLUMNS; c0 += TILE)
-        for (unsigned k0 = 0; k0 < CALIBR_STEPS; k0 += TILE)
-            for (unsigned c = c0; c < std::min(c0 + TILE, CALIBR_COLUMNS); ++c)
-                for (unsigned k = k0; k < std::min(k0 + TILE, CALIBR_STEPS); ++k)
-                    rows[size_t{k} * CALIBR_COLUMNS + c] = D[c][k];
+    std::vector<uint16_t> rows = StepMajorData(state);
 
     TCentreLists lists;
     lists.centres.reserve(64 * CALIBR_STEPS);
@@ -499,6 +492,19 @@ void BuildX(TCalibrationState& state, const TCentreLists& lists, uint16_t zl, ui
 }
 
 } // namespace
+
+std::vector<uint16_t> StepMajorData(const TCalibrationState& state) {
+    const auto& D = state.Calibr_Data;
+    // Transposed in tiles so both sides stay in the cache.
+    std::vector<uint16_t> rows(size_t{CALIBR_STEPS} * CALIBR_COLUMNS);
+    constexpr unsigned TILE = 32;
+    for (unsigned c0 = 0; c0 < CALIBR_COLUMNS; c0 += TILE)
+        for (unsigned k0 = 0; k0 < CALIBR_STEPS; k0 += TILE)
+            for (unsigned c = c0; c < std::min(c0 + TILE, CALIBR_COLUMNS); ++c)
+                for (unsigned k = k0; k < std::min(k0 + TILE, CALIBR_STEPS); ++k)
+                    rows[size_t{k} * CALIBR_COLUMNS + c] = D[c][k];
+    return rows;
+}
 
 void ExtractCentres(TCalibrationState& state, uint16_t xl, uint16_t xr) {
     ExtractAllCentres(state, xl, xr);

@@ -44,6 +44,9 @@ void BuildXTable(TCalibrationState& state, uint16_t zl, uint16_t zr, uint16_t xe
 // linear interpolation (truncated); cells outside the first and last value stay empty.
 void FillAlongZ(int16_t* column);
 
+// Calibr_Data step-major: the 640 columns of step 0 first.
+std::vector<uint16_t> StepMajorData(const TCalibrationState& state);
+
 // The result chart: every non-zero centre, step by step, columns ascending.
 std::vector<TCalibrPoint> CentrePoints(const TCalibrationState& state);
 
