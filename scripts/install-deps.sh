@@ -11,6 +11,7 @@ PACKAGES=(
   help2man lintian desktop-file-utils appstream dpkg-dev file
   clang-14 libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core locales
+  poppler-utils # pdftotext: the certificate test reads the PDF back
   util-linux # setpriv: the test runs as a user without privileges
 )
 

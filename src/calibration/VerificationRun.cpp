@@ -57,11 +57,16 @@ TVerifyOutcome RunVerification(const TVerifySettings& settings, uint16_t rz, uin
         }
     };
 
-    // Home: unless the drive is there already, Init and wait for it to rest.
+    // Home: unless the drive is there already, Init and wait for it to rest. A drive still
+    // on its way (home, when the table transfer sent it there) is let finish first.
     auto go_home = [&] {
         uint8_t status = 0;
         if ((outcome.motor_result = motor.GetStatus(status)))
             return false;
+        if ((status & MOTOR_BUSY_MASK) != 0) {
+            if (!wait_idle(HOME_TRAVEL_STEPS) || (outcome.motor_result = motor.GetStatus(status)))
+                return false;
+        }
         if ((status & MOTOR_HOME_BIT) != 0)
             return true;
         uint8_t status2 = 0;

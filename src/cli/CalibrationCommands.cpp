@@ -5,12 +5,14 @@
 #include "Cli.h"
 
 #include "calibration/CalibrationSequencer.h"
+#include "calibration/CalibrationWorkflow.h"
 #include "calibration/DataFile.h"
 #include "calibration/OfflineCompute.h"
 #include "link/ResultCodes.h"
 #include "motor/Motorinterface.h"
 #include "sensor/ParameterMap.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -22,7 +24,8 @@ using TArgs = std::vector<std::string>;
 constexpr const char* COMPUTE_SYNOPSIS =
     "compute DTF --rz N --xe N [--xl N] [--xr N] [--zl N] [--zr N] --out TABLE [--tables ZX] [--classic]";
 constexpr const char* CALIBRATE_SYNOPSIS =
-    "calibrate --begin UM --dtf FILE [--motor-port PATH | --motor-usb DESCRIPTION]";
+    "calibrate --begin UM --dtf FILE [--send [--check [--save]]] [--classic] [--xl N] [--xr N] [--zl N]\n"
+    "       [--zr N] [--max-... as verify] [--motor-port PATH | --motor-usb DESCRIPTION]";
 // The limits of "Begin, um:" on the page.
 constexpr uint32_t BEGIN_MIN_UM = 10;
 constexpr uint32_t BEGIN_MAX_UM = 360000;
@@ -82,28 +85,83 @@ int Compute(TCliSession& session, const TArgs& args) {
     }
 }
 
+// The whole calibration: run, tables, archive, send, check, store on a pass, certificate.
+int CalibrateAndStore(TCliSession& session, const TWorkflowSettings& settings, const TMotorOpenSettings& open,
+                      const std::string& dtf) {
+    uint16_t identity[IDENTITY_COUNT] = {};
+    TMotorInterface motor;
+    if (int status = OpenSensorAndMotor(session, open, identity, motor))
+        return status;
+    std::array<uint16_t, 8> id{};
+    std::copy(std::begin(identity), std::end(identity), id.begin());
+    TTableArchive archive(session.DataDirectory(), id);
+    TCalibrationState state;
+    TWorkingTable working;
+    TWorkflowOutcome outcome =
+        RunCalibrationWorkflow(settings, id, state, archive, WorkflowDevices(session, motor),
+                               WorkflowHooks(session, archive), working);
+    if (outcome.phase > TWorkflowPhase::Run) {
+        if (const TCalibrResult saved = SaveDataFile(state, dtf); !saved.Ok()) {
+            session.Err() << saved.message << "\n";
+            return EXIT_CANT_CREATE;
+        }
+        session.Out() << "run: pitch " << StepPitchUm(identity[IDENTITY_RANGE_Z]) << " um, saved " << dtf
+                      << "\n";
+    }
+    return ReportWorkflowOutcome(session, archive, outcome);
+}
+
 int Calibrate(TCliSession& session, const TArgs& args) {
     TMotorOpenSettings open;
     uint32_t begin_um = 0;
     bool have_begin = false;
     std::string dtf;
-    for (size_t i = 0; i < args.size(); i += 2) {
+    TWorkflowSettings workflow;
+    workflow.send = workflow.check = workflow.save = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        bool* flag = a == "--send"    ? &workflow.send
+                     : a == "--check" ? &workflow.check
+                     : a == "--save"  ? &workflow.save
+                                      : nullptr;
+        if (flag || a == "--classic") {
+            if (flag)
+                *flag = true;
+            else
+                workflow.method = TTableMethod::Classic;
+            continue;
+        }
         if (i + 1 >= args.size())
             return session.Usage(CALIBRATE_SYNOPSIS);
-        const std::string& a = args[i];
-        const std::string& value = args[i + 1];
+        const std::string& value = args[++i];
+        bool ok = true;
         if (a == "--begin") {
             if (!ParseDecimal(value, BEGIN_MAX_UM, begin_um) || begin_um < BEGIN_MIN_UM)
                 return session.Usage("calibrate --begin UM   (UM 10..360000, as \"Begin, um:\")");
             have_begin = true;
         } else if (a == "--dtf") {
             dtf = value;
-        } else if (!TakeMotorOption(a, value, open)) {
+        } else if (a == "--xl" || a == "--xr" || a == "--zl" || a == "--zr") {
+            std::string& edit = a == "--xl"   ? workflow.edits.x_left
+                                : a == "--xr" ? workflow.edits.x_right
+                                : a == "--zl" ? workflow.edits.zero_left
+                                              : workflow.edits.zero_right;
+            edit = value;
+        } else if (!TakeVerifyOption(a, value, workflow.verify, ok) && !TakeMotorOption(a, value, open)) {
             return session.Usage(CALIBRATE_SYNOPSIS);
         }
+        if (!ok)
+            return session.Usage(CALIBRATE_SYNOPSIS);
     }
-    if (!have_begin || dtf.empty())
+    // A check needs a table that was sent, a store a check that passed.
+    if (!have_begin || dtf.empty() || (workflow.check && !workflow.send) ||
+        (workflow.save && !workflow.check))
         return session.Usage(CALIBRATE_SYNOPSIS);
+    if (workflow.send) {
+        workflow.begin_um = static_cast<int32_t>(begin_um);
+        workflow.now = NowText();
+        return CalibrateAndStore(session, workflow, open, dtf);
+    }
 
     // The pitch comes from the sensor's Z range, as the window has it from the connect.
     uint16_t identity[IDENTITY_COUNT] = {};
@@ -193,7 +251,13 @@ TCliCommand CalibrateCommand() {
             {std::string(CALIBRATE_SYNOPSIS),
              "                              a calibration run: home first (unless the stage is there),",
              "                              the approach by UM, 500 captures, the raw data saved as a",
-             "                              .dtf file (motor as for `motor`)"},
+             "                              .dtf file (motor as for `motor`); --send: then the tables",
+             "                              (the edits as --xl --xr --zl --zr, --classic), an entry in",
+             "                              the archive, the transfer; --check: the check as `verify`",
+             "                              (its options); --save: the store in FLASH, only after a",
+             "                              passing check, and the certificate. Exit 0 when stored (or",
+             "                              done), 1 when the check failed, the result code on a device",
+             "                              error"},
             Calibrate};
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -20,7 +21,7 @@ namespace zq455::cli {
 namespace {
 
 constexpr const char* OPTIONS_SYNOPSIS =
-    "zq455 [--port PATH | --usb DESCRIPTION] [--baud N] [--address N] COMMAND ...";
+    "zq455 [--port PATH | --usb DESCRIPTION] [--baud N] [--address N] [--data DIR] COMMAND ...";
 constexpr uint32_t TABLE_FILE_BYTES = TABLE_VALUES * 2;
 // ReadCalibrData gets all a reply can hold: 16383 bytes of two groups a value.
 constexpr uint32_t CALIBR_CAPACITY = protocol::PACKET_DATA_SIZE / 2;
@@ -264,6 +265,8 @@ void PrintHelp(const std::vector<TCliCommand>& commands, std::ostream& out) {
            "(default "
            "921600)\n"
         << "  --address N          network address of the sensor, 0..31 (default 0)\n"
+        << "  --data DIR           the data folder, where the table archive lives (default\n"
+        << "                       $XDG_DATA_HOME/zq455, or ~/.local/share/zq455)\n"
         << "  --help               this text; COMMAND --help: that command's\n"
         << "  --version            the tool's version\n\n"
         << "commands:\n";
@@ -333,6 +336,16 @@ int TCliSession::Fail(uint32_t code, const std::string& reason) {
     if (!reason.empty())
         Err() << reason << "\n";
     return static_cast<int>(code);
+}
+
+std::string TCliSession::DataDirectory() const {
+    if (!options.data_dir.empty())
+        return options.data_dir;
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg == '/')
+        return std::string(xdg) + "/zq455";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/share/zq455";
 }
 
 int TCliSession::Usage(const std::string& synopsis) {
@@ -406,6 +419,7 @@ std::vector<TCliCommand> DefaultCommands() {
     commands.push_back(ComputeCommand());
     commands.push_back(CalibrateCommand());
     commands.push_back(VerifyCommand());
+    commands.push_back(ArchiveCommand());
     commands.push_back(SettingsCommand());
     commands.push_back(ProfileCommand());
     commands.push_back(SimulateCommand(SimulatedSensorAndStage()));
@@ -430,6 +444,7 @@ int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::stri
     CLI::Option* usb_option = app.add_option("--usb", usb);
     CLI::Option* baud_option = app.add_option("--baud", baud);
     CLI::Option* address_option = app.add_option("--address", address);
+    app.add_option("--data", options.data_dir);
     std::vector<CLI::App*> subcommands;
     for (const auto& command : commands) {
         CLI::App* sub = app.add_subcommand(command.name, command.help.empty() ? "" : command.help.front());

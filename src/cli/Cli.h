@@ -9,6 +9,8 @@
 // stderr; 64 for a usage error; 65 for a file with the wrong size or contents; 66 for a file
 // that cannot be read; 73 for a file that cannot be written.
 
+#include "calibration/CalibrationWorkflow.h"
+#include "calibration/VerificationRun.h"
 #include "link/Pause.h"
 #include "motor/Motorinterface.h"
 #include "sensor/ParameterMap.h"
@@ -34,6 +36,7 @@ struct TCliOptions {
     std::string device = SENSOR_USB_DESCRIPTION; // tty path (--port) or USB description (--usb)
     uint32_t baud = 921600;
     uint8_t address = 0;
+    std::string data_dir; // --data: where the table archive lives; "" for the user's XDG data folder
 };
 
 // Where the tool writes and how it waits; tests hand in their own streams and pauses.
@@ -67,6 +70,8 @@ public:
     int Fail(uint32_t code);
     // The same with the reason another link gives (the motor driver's).
     int Fail(uint32_t code, const std::string& reason);
+    // The data folder: --data, else $XDG_DATA_HOME/zq455, else ~/.local/share/zq455.
+    std::string DataDirectory() const;
     // Prints "usage: zq455 [options] <synopsis>" on stderr and returns 64.
     int Usage(const std::string& synopsis);
 
@@ -109,6 +114,8 @@ TCliCommand ComputeCommand();
 TCliCommand CalibrateCommand();
 // verify [--positions K] [--profiles N] [--report FILE] ...: the calibration check.
 TCliCommand VerifyCommand();
+// archive list | show ID | restore ID [--save]: the tables kept for the connected sensor.
+TCliCommand ArchiveCommand();
 // settings save | diff | apply: the sensor's settings as a file.
 TCliCommand SettingsCommand();
 // profile [--txt FILE]: one profile in mm, or written as the window's profile text file.
@@ -133,6 +140,23 @@ bool TakeMotorOption(const std::string& option, const std::string& value, TMotor
 // driver. 0, or the exit status of the first failure, its message printed.
 int OpenSensorAndMotor(TCliSession& session, const TMotorOpenSettings& open,
                        uint16_t (&identity)[IDENTITY_COUNT], TMotorInterface& motor);
+
+// One option of the check (positions, profiles, begin, settle, the tolerances); false when
+// `option` is none of them. `ok` is false when it was one but its value was refused.
+bool TakeVerifyOption(const std::string& option, const std::string& value, TVerifySettings& settings,
+                      bool& ok);
+// The check's lines, "Stopped at position ..." or the motor's fault; 0, 1 (failed) or the code.
+int ReportVerifyOutcome(TCliSession& session, const TVerifySettings& settings, const TVerifyOutcome& outcome);
+constexpr int EXIT_CHECK_FAILED = 1;
+
+// The sensor of the session and `motor` as the calibration workflow's devices.
+TWorkflowDevices WorkflowDevices(TCliSession& session, TMotorInterface& motor);
+// Prints each phase as it starts and writes the map picture and the certificate.
+TWorkflowHooks WorkflowHooks(TCliSession& session, const TTableArchive& archive);
+// The phase's lines and the exit status: 0 done (stored when asked), 1 check failed, the
+// result code of a device error, 73 for a file that could not be written.
+int ReportWorkflowOutcome(TCliSession& session, const TTableArchive& archive,
+                          const TWorkflowOutcome& outcome);
 
 // Whole decimal numbers only, within [0, max].
 bool ParseDecimal(const std::string& text, uint32_t max, uint32_t& value);

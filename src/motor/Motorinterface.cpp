@@ -22,6 +22,7 @@ TMotorInterface::TMotorInterface() = default;
 TMotorInterface::~TMotorInterface() = default;
 
 uint32_t TMotorInterface::Open(const TMotorOpenSettings& open) {
+    commanded_steps = -1;
     open_settings = open;
     link_settings = TLinkSettings{};
     link_settings.mode = open.port_kind;
@@ -83,15 +84,21 @@ uint32_t TMotorInterface::GetStatus2(uint8_t& status_out) {
 
 uint32_t TMotorInterface::Init() {
     io_buffer[0] = MOTOR_INIT;
-    return Transact(1, INIT_REPLY_LENGTH);
+    if (Transact(1, INIT_REPLY_LENGTH) == RESULT_OK)
+        commanded_steps = 0;
+    return last_result;
 }
 
 uint32_t TMotorInterface::MoveForward(uint32_t steps) {
-    return MoveRequest(MOTOR_MOVE_FORWARD, steps);
+    if (MoveRequest(MOTOR_MOVE_FORWARD, steps) == RESULT_OK && commanded_steps >= 0)
+        commanded_steps += steps;
+    return last_result;
 }
 
 uint32_t TMotorInterface::MoveBackward(uint32_t steps) {
-    return MoveRequest(MOTOR_MOVE_BACKWARD, steps);
+    if (MoveRequest(MOTOR_MOVE_BACKWARD, steps) == RESULT_OK && commanded_steps >= 0)
+        commanded_steps = std::max<int64_t>(0, commanded_steps - steps);
+    return last_result;
 }
 
 } // namespace zq455

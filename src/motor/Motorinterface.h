@@ -52,6 +52,11 @@ public:
     uint32_t MoveBackward(uint32_t steps);
 
     bool IsOpen() const { return port.IsOpen(); }
+    // Where the stage should stand, in motor steps from home: Init sets 0, every accepted
+    // move adds or takes its steps. The drive has no position request; this is what the
+    // tool commanded, so a limit stop or a lost step is not in it. Negative: not known
+    // (no Init since Open).
+    int64_t CommandedSteps() const { return commanded_steps; }
 
     uint8_t io_buffer[16] = {};
     TInterface port;
@@ -63,6 +68,7 @@ public:
     TIoBuffer read_request;
 
 private:
+    int64_t commanded_steps = -1;
     uint32_t Transact(uint32_t request_length, uint32_t reply_length);
     uint32_t StatusRequest(uint8_t command, uint8_t& status_out);
     uint32_t MoveRequest(uint8_t command, uint32_t steps);
