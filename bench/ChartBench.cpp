@@ -24,12 +24,12 @@ static void BM_ReplotResultChart(benchmark::State& state) {
             points.push_back({double(c),
                               250.0 + 9.3 * k + 60.0 * ((c - 320.0) / 320.0) * ((c - 320.0) / 320.0),
                               qRgb(255, 0, 0)});
-    window.Series_Calibr_Oscilloscope->Clear();
-    window.Series_Calibr_Oscilloscope->AddPoints(points);
-    QCustomPlot* chart = window.Chart_Calibr_Oscilloscope;
+    window.Page_Calibration->Series_Calibr_Oscilloscope->Clear();
+    window.Page_Calibration->Series_Calibr_Oscilloscope->AddPoints(points);
+    QCustomPlot* chart = window.Page_Calibration->Chart_Calibr_Oscilloscope;
     for (auto _ : state)
         chart->replot(QCustomPlot::rpImmediateRefresh);
-    state.counters["points"] = double(window.Series_Calibr_Oscilloscope->PointCount());
+    state.counters["points"] = double(window.Page_Calibration->Series_Calibr_Oscilloscope->PointCount());
     state.counters["width"] = chart->width();
     state.counters["height"] = chart->height();
 }

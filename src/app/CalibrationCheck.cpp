@@ -288,8 +288,7 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
         return;
     }
     const double field_um = settings.tolerances.z_field_pct / 100.0 * identity[IDENTITY_RANGE_Z] * 1000.0;
-    ShowResult(last.result);
-    Image_Check_Map->ShowMap(last.result, field_um);
+    ShowOutcome(last, identity);
     if (host.show_results)
         host.show_results();
 
@@ -317,6 +316,15 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
         figures += "\nReport not written: " + QString::fromStdString(written.message);
     }
     Label_Check_Figures->setText(figures);
+    if (host.checked)
+        host.checked(info, last.result);
+}
+
+void TCalibrationCheck::ShowOutcome(const TVerifyOutcome& outcome, const std::array<uint16_t, 8>& identity) {
+    last = outcome;
+    const double field_um = ReadSettings().tolerances.z_field_pct / 100.0 * identity[IDENTITY_RANGE_Z] * 1000.0;
+    ShowResult(outcome.result);
+    Image_Check_Map->ShowMap(outcome.result, field_um);
 }
 
 } // namespace zq455

@@ -6,6 +6,7 @@
 // the page shows beside the oscilloscope. The run itself is src/calibration/VerificationRun;
 // this panel reads its controls, drives it and shows what it gives.
 
+#include "calibration/VerificationReport.h"
 #include "calibration/VerificationRun.h"
 
 #include <QWidget>
@@ -46,6 +47,8 @@ public:
         std::function<void(QProgressDialog&)> show_progress;
         std::function<void(bool)> set_check_running; // the page locks its stage buttons meanwhile
         std::function<void()> show_results;          // brings Panel_Check_Results into view
+        // A finished check with its report's details, for the page to keep with the table.
+        std::function<void(const TVerifyReportInfo&, const TVerifyResult&)> checked;
         TSleepFunction sleep = SleepMilliseconds;    // the settling pause; tests shorten it
     };
 
@@ -79,8 +82,13 @@ public:
     const TVerifyOutcome& LastOutcome() const { return last; }
     const std::string& LastReport() const { return last_report; }
 
-private:
+    // The settings and tolerances as the panel's controls hold them.
     TVerifySettings ReadSettings() const;
+    // Shows the figures, the chart and the map of a check run elsewhere (the page's
+    // "Calibrate...") as if it had run here.
+    void ShowOutcome(const TVerifyOutcome& outcome, const std::array<uint16_t, 8>& identity);
+
+private:
     void ShowResult(const TVerifyResult& result);
     void ShowStopped(const QString& text);
 

@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "CalibrationPage.h"
 #include "CameraAids.h"
 #include "DensityPlottable.h"
 #include "ParameterEditors.h"
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -30,12 +32,14 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStringListModel>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cstring>
 #include <qcustomplot.h>
@@ -60,68 +64,6 @@ QFont WindowFont() {
     return font;
 }
 
-namespace {
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int x, int y, int w = -1,
-                  int h = 16) {
-    auto* label = Named(new QLabel(caption, parent), name);
-    if (w < 0)
-        w = label->sizeHint().width();
-    label->setGeometry(x, y, w, h);
-    return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
-    auto* button = Named(new QPushButton(caption, parent), name);
-    button->setGeometry(geometry);
-    return button;
-}
-
-QSpinBox* MakeSpin(QWidget* parent, const char* name, int min, int max, int value, const QRect& geometry) {
-    auto* spin = Named(new QSpinBox(parent), name);
-    spin->setRange(min, max);
-    spin->setValue(value);
-    spin->setGeometry(geometry);
-    return spin;
-}
-
-QFrame* MakePanel(QWidget* parent, const char* name) {
-    auto* panel = Named(new QFrame(parent), name);
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    panel->setLineWidth(1);
-    return panel;
-}
-
-QCustomPlot* MakeChart(QWidget* parent, const char* name) {
-    auto* chart = Named(new QCustomPlot(parent), name);
-    chart->plotLayout()->insertRow(0);
-    auto* title = new QCPTextElement(chart, "Oscilloscope", QFont(WindowFont().family(), 9, QFont::Bold));
-    chart->plotLayout()->addElement(0, 0, title);
-    chart->legend->setVisible(false);
-    QFont tick = WindowFont();
-    chart->xAxis->setTickLabelFont(tick);
-    chart->yAxis->setTickLabelFont(tick);
-    return chart;
-}
-
-// Point series carry a colour per point and may grow large (an accumulating profile, the
-// calibration centres), so they stamp their points into an image.
-TPointCloudPlottable* AddPointSeries(QCustomPlot* chart, const char* name, int diameter) {
-    auto* series = new TPointCloudPlottable(chart->xAxis, chart->yAxis, diameter);
-    series->setObjectName(name);
-    series->setName(name);
-    return series;
-}
-
-QCPGraph* AddLineSeries(QCustomPlot* chart, const char* name, const QColor& colour, int width) {
-    QCPGraph* graph = chart->addGraph();
-    graph->setObjectName(name);
-    graph->setName(name);
-    graph->setPen(QPen(colour, width));
-    return graph;
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Paint box and file dialog
@@ -189,7 +131,14 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
     setMaximumHeight(MAX_HEIGHT);
     resize(WINDOW_WIDTH, MAX_HEIGHT);
     ShowModal = [this](QDialog& dialog) { return DefaultShowModal(dialog); };
+    ShowProgress = [](QProgressDialog& dialog) { dialog.show(); };
 
+    // The pages hold the devices' objects from the start.
+    Sensor = std::make_unique<TZQ455Interface>();
+    Motor = std::make_unique<TMotorInterface>();
+    OpenDialogData = std::make_unique<TFileDialog>(this, false);
+    SaveDialogData = std::make_unique<TFileDialog>(this, true);
+    SaveDialogData->Filter = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
     BuildConnectBar();
     BuildRangesBar();
     Panel_Middle = Named(new QWidget(this), "Panel_Middle");
@@ -201,15 +150,9 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
     BuildProfilePage();
     Recording_Panel = new TProfileRecordingPanel(*this);
     TabSheet_Result->layout()->addWidget(Recording_Panel);
-    OpenDialogData = std::make_unique<TFileDialog>(this, false);
-    SaveDialogData = std::make_unique<TFileDialog>(this, true);
-    SaveDialogData->Filter = "All files(*.*)|*.*|Data files(*.dtf)|*.dtf";
     AlignPanels();
     Chart_Result_Oscilloscope->setFocusPolicy(Qt::StrongFocus); // for the menu key
 
-    Sensor = std::make_unique<TZQ455Interface>();
-    Motor = std::make_unique<TMotorInterface>();
-    ConnectCalibrationPage();
 
     FormCreate();
     if (options.service) {
@@ -369,8 +312,8 @@ void TForm_Main::BuildInterfacePages() {
     BuildVideoPage();
     PageControl_Interface->addTab(TabSheet_Video, "VIDEO");
 
-    TabSheet_Calibration = Named(new QWidget, "TabSheet_Calibration");
-    BuildCalibrationPanel();
+    Page_Calibration = new TCalibrationPage(CalibrationPageHost());
+    TabSheet_Calibration = Page_Calibration;
     PageControl_Interface->addTab(TabSheet_Calibration, "CALIBRATION");
 
     connect(PageControl_Interface, &QTabWidget::currentChanged, this, [this](int index) {
@@ -384,75 +327,28 @@ void TForm_Main::BuildInterfacePages() {
     });
 }
 
-void TForm_Main::BuildCalibrationPanel() {
-    Chart_Calibr_Oscilloscope = MakeChart(TabSheet_Calibration, "Chart_Calibr_Oscilloscope");
-    Chart_Calibr_Oscilloscope->xAxis->setRange(0, 640);
-    Chart_Calibr_Oscilloscope->yAxis->setRange(0, 5200);
-    Series_Calibr_Oscilloscope = AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope", 3);
-    Series_Calibr_Oscilloscope1 = AddPointSeries(Chart_Calibr_Oscilloscope, "Series_Calibr_Oscilloscope1", 3);
-
-    Panel_Motor = MakePanel(TabSheet_Calibration, "Panel_Motor");
-    Panel_Motor->setFixedWidth(151);
-    auto* layout = new QHBoxLayout(TabSheet_Calibration);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(Chart_Calibr_Oscilloscope, 1);
-    layout->addWidget(Panel_Motor);
-
-    // One column of controls, 23 pixels apart; a label sits left of its edit.
-    QWidget* p = Panel_Motor;
-    int y = 4;
-    const int w = 139;
-    auto full = [&](const char* name, const char* caption) {
-        QPushButton* button = MakeButton(p, name, caption, QRect(6, y, w, 22));
-        y += 24;
-        return button;
+TCalibrationPage::THost TForm_Main::CalibrationPageHost() {
+    TCalibrationPage::THost host;
+    host.sensor = Sensor.get();
+    host.motor = Motor.get();
+    host.sensor_connected = [this] { return Button_Connect->text() == "Disconnect"; };
+    host.identity = [this] {
+        std::array<uint16_t, IDENTITY_COUNT> identity{};
+        std::copy(std::begin(Device_Identity), std::end(Device_Identity), identity.begin());
+        return identity;
     };
-    auto labelled_spin = [&](QLabel*& label, const char* label_name, const char* caption, const char* name,
-                             int min, int max, int value) {
-        label = MakeLabel(p, label_name, caption, 6, y + 3, 66);
-        QSpinBox* spin = MakeSpin(p, name, min, max, value, QRect(72, y, w - 66, 22));
-        y += 24;
-        return spin;
+    host.start_dir = [this] { return Start_Dir.toStdString(); };
+    host.sensor_failed = [this](uint32_t code) { Sensor_Result = code; };
+    host.sensor_busy = [this] { return Sensor_Busy; };
+    host.set_sensor_busy = [this](bool busy) { Sensor_Busy = busy; };
+    host.show_progress = [this](QProgressDialog& dialog) { ShowProgress(dialog); };
+    host.show_modal = [this](QDialog& dialog) { return ShowModal(dialog); };
+    host.open_dialog = OpenDialogData.get();
+    host.save_dialog = SaveDialogData.get();
+    host.open_file = [](const std::string& path) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
     };
-    auto labelled_edit = [&](QLabel*& label, const char* label_name, const char* caption, const char* name,
-                             const char* text) {
-        label = MakeLabel(p, label_name, caption, 6, y + 3, 66);
-        auto* edit = Named(new QLineEdit(text, p), name);
-        edit->setGeometry(72, y, w - 66, 22);
-        y += 24;
-        return edit;
-    };
-    Button_Motor_Connect = full("Button_Motor_Connect", "Connect");
-    Button_Motor_Init = full("Button_Motor_Init", "Motor Init");
-    SpinEdit_Motor_Move_Steps = labelled_spin(Label_Motor_Move, "Label_Motor_Move",
-                                              "Move, step:", "SpinEdit_Motor_Move_Steps", 1, 60000, 3200);
-    Button_Motor_Forward = full("Button_Motor_Forward", "Motor Forward");
-    Button_Motor_Backward = full("Button_Motor_Backward", "Motor Backward");
-    SpinEdit_Motor_Move_Start = labelled_spin(Label_Motor_Start, "Label_Motor_Start",
-                                              "Begin, um:", "SpinEdit_Motor_Move_Start", 10, 360000, 22000);
-    Button_Calibration = full("Button_Calibration", "Start Calibration");
-    y += 2;
-    Button_Calibr_Save_File = full("Button_Calibr_Save_File", "Save to file");
-    Button_Calibr_Load_File = full("Button_Calibr_Load_File", "Load from file");
-    y += 2;
-    Edit_X_Left = labelled_edit(Label_X_Left, "Label_X_Left", "X left:", "Edit_X_Left", "0");
-    Edit_X_Right = labelled_edit(Label_X_Right, "Label_X_Right", "X right:", "Edit_X_Right", "0");
-    Edit_ZERO_Left = labelled_edit(Label_ZERO_Left, "Label_ZERO_Left", "Zero left:", "Edit_ZERO_Left", "310");
-    Edit_ZERO_Right =
-        labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "Zero right:", "Edit_ZERO_Right", "340");
-    Button_Calibr_Calculate = full("Button_Calibr_Calculate", "Calculate");
-    CSpinEdit_Calibr_Ind_Step = labelled_spin(Label_Calibr_Ind_Step, "Label_Calibr_Ind_Step",
-                                              "Step index:", "CSpinEdit_Calibr_Ind_Step", 0, 1000, 0);
-    CSpinEdit_Calibr_Ind_Data = labelled_spin(Label_Calibr_Ind_Data, "Label_Calibr_Ind_Data",
-                                              "Data index:", "CSpinEdit_Calibr_Ind_Data", 0, 1000, 0);
-    Button_Calibr_Rst_Pnt = full("Button_Calibr_Rst_Pnt", "Reset Point");
-    y += 2;
-    Button_TABLE_Trans = full("Button_TABLE_Trans", "Transmitt table");
-    Button_TABLE_Save = full("Button_TABLE_Save", "Save table");
-    Label_Calibr_Progress = MakeLabel(p, "Label_Calibr_Progress", "", 6, y + 3, w);
-    CSpinEdit_Calibr_Ind_Step->setMaximum(CALIBR_MAX_STEP_INDEX);
-    CSpinEdit_Calibr_Ind_Data->setMaximum(CALIBR_MAX_DATA_INDEX);
+    return host;
 }
 
 void TForm_Main::BuildMenus() {
@@ -477,7 +373,7 @@ void TForm_Main::BuildTimers() {
     };
     const TTimerSetting timers[] = {
         {&Timer_Resize, "Timer_Resize", 1},     {&Timer_Result, "Timer_Result", 10},
-        {&Timer_Repaint, "Timer_Repaint", 100}, {&Timer_Motor, "Timer_Motor", 1},
+        {&Timer_Repaint, "Timer_Repaint", 100},
         {&Timer_Errors, "Timer_Errors", 1000},  {&Timer_Video, "Timer_Video", 1000},
     };
     for (const TTimerSetting& entry : timers) {
@@ -501,15 +397,8 @@ std::vector<QWidget*> TForm_Main::TabOrder() const {
         CheckBoxReverse, CSpinEditLevel, CSpinEdit1, CheckBoxAuto, CSpinEditX, PageControl_Interface->tabBar(),
         Chart_Result_Oscilloscope, Camera_Aids->CheckBox_Video_Saturation};
     // The calibration page's panels: their controls top to bottom, as they were made.
-    for (QWidget* panel : {static_cast<QWidget*>(Panel_Motor), static_cast<QWidget*>(Panel_Calibr_Check)})
-        for (QWidget* control : panel->findChildren<QWidget*>()) {
-            // A spin box's own line edit is part of the spin box, not a control of its own.
-            bool inner = false;
-            for (QWidget* w = control->parentWidget(); w && w != panel; w = w->parentWidget())
-                inner = inner || (w->focusPolicy() & Qt::TabFocus);
-            if ((control->focusPolicy() & Qt::TabFocus) && !inner)
-                order.push_back(control);
-        }
+    const std::vector<QWidget*> calibration = Page_Calibration->TabOrder();
+    order.insert(order.end(), calibration.begin(), calibration.end());
     return order;
 }
 
@@ -610,7 +499,7 @@ void TForm_Main::FormCreate() {
     PaintBox_BitMap->setGeometry(0, 0, FRAME_WIDTH, FRAME_HEIGHT);
     Timer_Resize->stop();
     Timer_Result->stop();
-    Timer_Motor->stop();
+    Page_Calibration->Timer_Motor->stop();
     User_Row = 0;
     Factory_Row = 0;
     Video_Bitmap = std::make_unique<QImage>(FRAME_WIDTH, FRAME_HEIGHT, QImage::Format_Indexed8);
@@ -681,7 +570,8 @@ void TForm_Main::FormClose() {
         return;
     Closed = true;
     // Nothing may reach the devices once they are gone.
-    for (QTimer* timer : {Timer_Resize, Timer_Result, Timer_Repaint, Timer_Motor, Timer_Errors, Timer_Video})
+    for (QTimer* timer : {Timer_Resize, Timer_Result, Timer_Repaint, Page_Calibration->Timer_Motor,
+                          Page_Calibration->Timer_Motor_State, Timer_Errors, Timer_Video})
         timer->stop();
     Sensor->Close();
     Motor->Close();
@@ -770,6 +660,7 @@ void TForm_Main::Button_ConnectClick() {
     ScaleResultChart(id[IDENTITY_RANGE_Z], id[IDENTITY_RANGE_XEMR]);
 
     Button_Connect->setText("Disconnect");
+    Page_Calibration->SensorConnected();
     ComboBox_Connect_Baud->setEnabled(false);
     ComboBox_Connect_NetAddress->setEnabled(false);
     Button_Get_Result->setEnabled(true);
@@ -826,8 +717,7 @@ void TForm_Main::Timer_ErrorsTimer() {
         CollapseNow();
         Timer_Resize->stop();
         Timer_Result->stop();
-        Timer_Motor->stop();
-        ShowRunProgress();
+        Page_Calibration->SensorLost();
         Parameter_Editors->ResetEditorRows();
         Recording_Panel->StopRecording();
         System_Angle = 0;

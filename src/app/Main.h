@@ -5,9 +5,7 @@
 // rules, and the error monitor that turns a failed sensor call into one message box.
 
 #include "DisplayText.h"
-#include "app/CalibrationCheck.h"
-#include "calibration/CalibrationSequencer.h"
-#include "calibration/CalibrationState.h"
+#include "app/CalibrationPage.h"
 #include "motor/Motorinterface.h"
 #include "sensor/ParameterMap.h"
 #include "sensor/Zq455interface.h"
@@ -49,6 +47,7 @@ class QTimer;
 
 namespace zq455 {
 
+class TCalibrationPage;
 class TCameraAids;
 class TParameterEditors;
 class TSettingsFiles;
@@ -166,20 +165,6 @@ public:
     // The angle from the bit pattern of its float, shown in Panel_Angle.
     void SetAngle(uint32_t bits);
 
-    // CALIBRATION page (MainCalibration.cpp).
-    void Button_Motor_ConnectClick();
-    void Button_Motor_InitClick();
-    void Button_Motor_ForwardClick();
-    void Button_Motor_BackwardClick();
-    void Button_CalibrationClick();
-    void Timer_MotorTimer();
-    void Button_Calibr_Save_FileClick();
-    void Button_Calibr_Load_FileClick();
-    void Button_Calibr_CalculateClick();
-    void CSpinEdit_Calibr_Ind_StepChange();
-    void Button_Calibr_Rst_PntClick();
-    void Button_TABLE_TransClick();
-    void Button_TABLE_SaveClick();
 
     // ---- Shared window state ----
     std::unique_ptr<TZQ455Interface> Sensor;
@@ -204,10 +189,6 @@ public:
     uint16_t Collapsed_Height = 0;
     std::array<TProfilePoint, PROFILE_CAPACITY> Result_Profile{};
     uint16_t Result_Pair_Count = 0;
-    // Calibr_Data, the centres, the tables and the run's step index and pitch.
-    std::unique_ptr<TCalibrationState> Calibration;
-    // The motor timer's state machine; its Motor_Result and Tag are the page's.
-    std::unique_ptr<TCalibrationSequencer> Calibr_Run;
     // Reply store of the measurement tick: up to 2048 pairs.
     std::array<uint16_t, 4096> Result_Values{};
     bool Result_Auto = false; // "Auto" as last clicked
@@ -281,42 +262,9 @@ public:
     QWidget* TabSheet_Video = nullptr;
     QScrollArea* ScrollBox_Video = nullptr; // the frame is taller than the page
     TPaintBox* PaintBox_BitMap = nullptr;
+    // The CALIBRATION page (CalibrationPage.h); TabSheet_Calibration is the same widget.
+    TCalibrationPage* Page_Calibration = nullptr;
     QWidget* TabSheet_Calibration = nullptr;
-    QFrame* Panel_Motor = nullptr;
-    QPushButton* Button_Motor_Connect = nullptr;
-    QPushButton* Button_Motor_Init = nullptr;
-    QLabel* Label_Motor_Move = nullptr;
-    QSpinBox* SpinEdit_Motor_Move_Steps = nullptr;
-    QPushButton* Button_Motor_Forward = nullptr;
-    QPushButton* Button_Motor_Backward = nullptr;
-    QLabel* Label_Motor_Start = nullptr;
-    QSpinBox* SpinEdit_Motor_Move_Start = nullptr;
-    QPushButton* Button_Calibration = nullptr;
-    QPushButton* Button_Calibr_Save_File = nullptr;
-    QPushButton* Button_Calibr_Load_File = nullptr;
-    QLabel* Label_X_Left = nullptr;
-    QLineEdit* Edit_X_Left = nullptr;
-    QLabel* Label_X_Right = nullptr;
-    QLineEdit* Edit_X_Right = nullptr;
-    QLabel* Label_ZERO_Left = nullptr;
-    QLineEdit* Edit_ZERO_Left = nullptr;
-    QLabel* Label_ZERO_Right = nullptr;
-    QLineEdit* Edit_ZERO_Right = nullptr;
-    QPushButton* Button_Calibr_Calculate = nullptr;
-    QLabel* Label_Calibr_Ind_Step = nullptr;
-    QSpinBox* CSpinEdit_Calibr_Ind_Step = nullptr;
-    QLabel* Label_Calibr_Ind_Data = nullptr;
-    QSpinBox* CSpinEdit_Calibr_Ind_Data = nullptr;
-    QPushButton* Button_Calibr_Rst_Pnt = nullptr;
-    QPushButton* Button_TABLE_Trans = nullptr;
-    QPushButton* Button_TABLE_Save = nullptr;
-    QLabel* Label_Calibr_Progress = nullptr;         // "step k of 500" while a run goes
-    TCalibrationCheck* Panel_Calibr_Check = nullptr; // "Check calibration" below the chart
-    QTabWidget* PageControl_Calibr_View = nullptr;   // the oscilloscope, or the check's results
-    QCheckBox* CheckBox_Calibr_Classic = nullptr;    // "Classic computation" for Calculate
-    QCustomPlot* Chart_Calibr_Oscilloscope = nullptr;
-    TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
-    TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
 
     QMenu* PopupMenu_Save_Data = nullptr;
     QAction* MenuItem4 = nullptr;
@@ -330,7 +278,6 @@ public:
     QTimer* Timer_Resize = nullptr;
     QTimer* Timer_Result = nullptr;
     QTimer* Timer_Repaint = nullptr;
-    QTimer* Timer_Motor = nullptr;
     QTimer* Timer_Errors = nullptr;
     QTimer* Timer_Video = nullptr;
 
@@ -349,20 +296,8 @@ private:
     void BuildParameterPanel();
     void BuildMeasurePanel();
     void BuildInterfacePages();
-    void BuildCalibrationPanel();
-    void ConnectCalibrationPage();
-    TCalibrationCheck::THost CalibrationCheckHost();
-    // A refused edit, a file that failed: a box in the error monitor's style.
-    void ShowCalibrationMessage(const std::string& text);
-    void ShowCentres();
-    void ShowStepView(const std::vector<TCalibrPoint>& points);
-    void ShowRunProgress();
-    void AfterMotorButton(bool start_timer);
-    // While a run or a check moves the stage, the buttons that touch the stage, the data or
-    // the tables are off.
-    void UpdateCalibrationButtons();
-    bool Check_Running = false;
     bool Sensor_Busy = false; // a table transfer, table save or frame drives a progress dialog
+    TCalibrationPage::THost CalibrationPageHost();
     void BuildVideoPage();
     void SaveVideoBitmap();
     void BuildMenus();

@@ -2,9 +2,19 @@
 // Small helpers the window's classes share when they build their controls.
 
 #include <QAction>
+#include <QColor>
 #include <QMenu>
+#include <QRect>
 #include <QString>
 #include <string>
+
+class QCPGraph;
+class QCustomPlot;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class TPointCloudPlottable;
 
 namespace zq455 {
 
@@ -24,6 +34,17 @@ inline QAction* MakeItem(QMenu* menu, const char* name, const QString& caption) 
     action->setObjectName(name);
     return action;
 }
+
+// The window's controls are placed by pixel, as on the original forms.
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int x, int y, int w = -1,
+                  int h = 16);
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry);
+QSpinBox* MakeSpin(QWidget* parent, const char* name, int min, int max, int value, const QRect& geometry);
+QFrame* MakePanel(QWidget* parent, const char* name);
+// A chart titled "Oscilloscope" without a legend, in the window's font.
+QCustomPlot* MakeChart(QWidget* parent, const char* name);
+TPointCloudPlottable* AddPointSeries(QCustomPlot* chart, const char* name, int diameter);
+QCPGraph* AddLineSeries(QCustomPlot* chart, const char* name, const QColor& colour, int width);
 
 // Height of a parameter grid's row, in pixels.
 constexpr int ROW_HEIGHT = 18;

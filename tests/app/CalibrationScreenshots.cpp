@@ -53,22 +53,22 @@ int main(int argc, char* argv[]) {
     window.Button_Connect->click();
     Wait(1000);
     window.PageControl_Interface->setCurrentWidget(window.TabSheet_Calibration);
-    window.Button_Motor_Connect->click();
+    window.Page_Calibration->Button_Motor_Connect->click();
     QElapsedTimer clock;
     clock.start();
-    window.Button_Calibration->click();
-    while (window.Calibration->Calibr_Step_Index < 120)
+    window.Page_Calibration->Button_Calibration->click();
+    while (window.Page_Calibration->Calibration->Calibr_Step_Index < 120)
         Wait(20);
     Shot(dir, "calibration_run", &window);
-    while (window.Timer_Motor->isActive())
+    while (window.Page_Calibration->Timer_Motor->isActive())
         Wait(50);
     std::printf("run of 500 steps against the paced devices: %lld ms\n",
                 static_cast<long long>(clock.elapsed()));
     Shot(dir, "calibration_done", &window);
     // The program's own edits fit the virtual sensor: nothing to change before Calculate.
-    window.Button_Calibr_Calculate->click();
+    window.Page_Calibration->Button_Calibr_Calculate->click();
     Shot(dir, "calibration_centres", &window);
-    window.CSpinEdit_Calibr_Ind_Step->setValue(250);
+    window.Page_Calibration->CSpinEdit_Calibr_Ind_Step->setValue(250);
     Shot(dir, "calibration_step_view", &window);
 
     window.ShowProgress = [&](QProgressDialog& dialog) {
@@ -84,21 +84,21 @@ int main(int argc, char* argv[]) {
         });
     };
     clock.restart();
-    window.Button_TABLE_Trans->click();
+    window.Page_Calibration->Button_TABLE_Trans->click();
     std::printf("table transfer at 921600 bit/s: %lld ms, result %u\n",
                 static_cast<long long>(clock.elapsed()), window.Sensor_Result);
     const TSleepFunction pause = window.Sensor->Sleep;
     window.Sensor->Sleep = [pause](uint32_t ms) { pause(ms / 10); };
-    window.Button_TABLE_Save->click();
+    window.Page_Calibration->Button_TABLE_Save->click();
     std::printf("table save: result %u\n", window.Sensor_Result);
 
     // The check: the stage goes home and carries the target through the range again.
     clock.restart();
-    window.Panel_Calibr_Check->Button_Calibr_Check->click();
+    window.Page_Calibration->Panel_Calibr_Check->Button_Calibr_Check->click();
     std::printf("calibration check of %d positions: %lld ms, %s\n",
-                window.Panel_Calibr_Check->SpinEdit_Check_Positions->value(),
+                window.Page_Calibration->Panel_Calibr_Check->SpinEdit_Check_Positions->value(),
                 static_cast<long long>(clock.elapsed()),
-                qPrintable(window.Panel_Calibr_Check->Label_Check_Verdict->text()));
+                qPrintable(window.Page_Calibration->Panel_Calibr_Check->Label_Check_Verdict->text()));
     Shot(dir, "calibration_check", &window);
     window.close();
     return 0;

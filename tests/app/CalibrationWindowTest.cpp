@@ -40,7 +40,7 @@ protected:
     void SetUp() override {
         options.service = true;
         Start(true);
-        window->Calibr_Run->Sleep = [](uint32_t ms) { SleepMilliseconds(std::min<uint32_t>(ms, 20)); };
+        window->Page_Calibration->Calibr_Run->Sleep = [](uint32_t ms) { SleepMilliseconds(std::min<uint32_t>(ms, 20)); };
         window->ShowProgress = [this](QProgressDialog& dialog) {
             dialog.show();
             progress_titles.push_back(dialog.objectName());
@@ -59,12 +59,12 @@ protected:
     }
 
     void ConnectMotor() {
-        window->Button_Motor_Connect->click();
-        ASSERT_EQ(window->Button_Motor_Connect->text(), "Disconnect");
+        window->Page_Calibration->Button_Motor_Connect->click();
+        ASSERT_EQ(window->Page_Calibration->Button_Motor_Connect->text(), "Disconnect");
     }
 
     bool RunIdle(int timeout_ms) {
-        return WaitFor([&] { return !window->Timer_Motor->isActive(); }, timeout_ms);
+        return WaitFor([&] { return !window->Page_Calibration->Timer_Motor->isActive(); }, timeout_ms);
     }
 
     struct TProgress {
@@ -95,40 +95,44 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     Connect();
     ShowPage();
     ConnectMotor();
-    const int32_t begin_um = window->SpinEdit_Motor_Move_Start->value();
+    const int32_t begin_um = window->Page_Calibration->SpinEdit_Motor_Move_Start->value();
     const double first_capture_um = demo->stage->PositionUm() + StartSteps(begin_um) * 12.5;
 
-    window->Button_Calibration->click();
-    EXPECT_EQ(window->Calibr_Run->Tag, CALIBR_TAG_APPROACH);
+    window->Page_Calibration->Button_Calibration->click();
+    EXPECT_EQ(window->Page_Calibration->Calibr_Run->Tag, CALIBR_TAG_APPROACH);
     // The label while the run goes, with the index it stood at (several ticks may pass
     // between two looks).
     QString seen_midway;
     int seen_index = -1;
     ASSERT_TRUE(WaitFor(
         [&] {
-            const int k = window->Calibration->Calibr_Step_Index;
-            if (seen_index < 0 && k >= 100 && k < 499 && window->Timer_Motor->isActive() &&
-                window->Calibr_Run->Tag == CALIBR_TAG_CAPTURE) {
+            const int k = window->Page_Calibration->Calibration->Calibr_Step_Index;
+            if (seen_index < 0 && k >= 100 && k < 499 && window->Page_Calibration->Timer_Motor->isActive() &&
+                window->Page_Calibration->Calibr_Run->Tag == CALIBR_TAG_CAPTURE) {
                 seen_index = k;
-                seen_midway = window->Label_Calibr_Progress->text();
+                seen_midway = window->Page_Calibration->Label_Calibr_Progress->text();
                 // Calculate cannot be pressed while the stage moves, and even run by hand it
                 // leaves the run's pitch alone (the moves below stay 9 steps).
-                EXPECT_FALSE(window->Button_Calibr_Calculate->isEnabled());
-                EXPECT_FALSE(window->Button_Motor_Init->isEnabled());
-                QTest::mouseClick(window->Button_Calibr_Calculate, Qt::LeftButton);
-                window->Button_Calibr_CalculateClick();
-                EXPECT_EQ(window->Calibration->Calibr_Step_Um, 500.0f);
+                EXPECT_FALSE(window->Page_Calibration->Button_Calibr_Calculate->isEnabled());
+                EXPECT_FALSE(window->Page_Calibration->Button_Motor_Init->isEnabled());
+                QTest::mouseClick(window->Page_Calibration->Button_Calibr_Calculate, Qt::LeftButton);
+                // Run by hand on a run not yet whole, it asks first.
+                question_answer = QMessageBox::Yes;
+                window->Page_Calibration->Button_Calibr_CalculateClick();
+                EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Step_Um, 500.0f);
+                EXPECT_TRUE(!boxes.empty() && boxes.back().text.contains("of 500 steps of a run"));
+                boxes.clear();
             }
-            return window->Calibration->Calibr_Step_Index >= 500 && !window->Timer_Motor->isActive();
+            return window->Page_Calibration->Calibration->Calibr_Step_Index >= 500 && !window->Page_Calibration->Timer_Motor->isActive();
         },
         45000));
-    EXPECT_EQ(window->Calibration->Calibr_Step_Index, 500);
-    EXPECT_EQ(window->Calibr_Run->RunPitchUm(), 112.5f);
-    EXPECT_TRUE(window->Button_Calibr_Calculate->isEnabled());
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Step_Index, 500);
+    EXPECT_EQ(window->Page_Calibration->Calibr_Run->RunPitchUm(), 112.5f);
+    EXPECT_TRUE(window->Page_Calibration->Button_Calibr_Calculate->isEnabled());
     EXPECT_EQ(window->Sensor_Result, 0u);
-    EXPECT_EQ(window->Calibr_Run->Motor_Result, 0u);
+    EXPECT_EQ(window->Page_Calibration->Calibr_Run->Motor_Result, 0u);
     EXPECT_EQ(seen_midway, QString("Step %1 of 500").arg(seen_index + 1));
-    EXPECT_EQ(window->Label_Calibr_Progress->text(), "Step 500 of 500, done");
+    EXPECT_EQ(window->Page_Calibration->Label_Calibr_Progress->text(), "Step 500 of 500, done");
     // One approach, 499 moves of 9 steps, the run ends where the last capture was taken.
     const auto moves = demo->stage->Requests();
     ASSERT_EQ(moves.size(), 500u);
@@ -137,7 +141,7 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
         std::all_of(moves.begin() + 1, moves.end(), [](const TStageRequest& r) { return r.steps == 9; }));
     EXPECT_DOUBLE_EQ(demo->stage->PositionUm(), first_capture_um + 499 * 112.5);
     // The live view shows the last step: 640 columns in red.
-    EXPECT_EQ(window->Series_Calibr_Oscilloscope->PointCount(), 640u);
+    EXPECT_EQ(window->Page_Calibration->Series_Calibr_Oscilloscope->PointCount(), 640u);
 
     // The raw data go to a file before Calculate filters them.
     QTemporaryDir dir;
@@ -148,19 +152,19 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
         d.FileName = dtf;
         return true;
     };
-    window->Button_Calibr_Save_File->click();
+    window->Page_Calibration->Button_Calibr_Save_File->click();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(QFileInfo(dtf).size(), 640000);
 
     // The page's own zero edits (310, 340) bracket the stripe at X = 0 and no other.
-    window->Button_Calibr_Calculate->click();
+    window->Page_Calibration->Button_Calibr_Calculate->click();
     EXPECT_TRUE(boxes.empty());
-    const size_t centres = CentrePoints(*window->Calibration).size();
+    const size_t centres = CentrePoints(*window->Page_Calibration->Calibration).size();
     EXPECT_GT(centres, 500u * 15); // 17 to 20 whole stripes a step
-    EXPECT_EQ(window->Series_Calibr_Oscilloscope->PointCount(), centres);
-    EXPECT_EQ(window->Series_Calibr_Oscilloscope->Points()[0].colour, qRgb(255, 0, 0));
+    EXPECT_EQ(window->Page_Calibration->Series_Calibr_Oscilloscope->PointCount(), centres);
+    EXPECT_EQ(window->Page_Calibration->Series_Calibr_Oscilloscope->Points()[0].colour, qRgb(255, 0, 0));
 
-    window->Button_TABLE_Trans->click();
+    window->Page_Calibration->Button_TABLE_Trans->click();
     EXPECT_EQ(window->Sensor_Result, 0u);
     ASSERT_EQ(progress.size(), 160u);
     EXPECT_EQ(progress[0].label, "Transmitting the table: block 1 of 160");
@@ -168,7 +172,7 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     EXPECT_TRUE(progress.back().visible && progress.back().modal);
     // The sensor keeps the 14 bits that travel; they are the table's bit for bit.
     const std::vector<uint16_t> received = demo->sensor->TableMemory();
-    const uint16_t* sent = &window->Calibration->Calibr_Table_Trans[0][0];
+    const uint16_t* sent = &window->Page_Calibration->Calibration->Calibr_Table_Trans[0][0];
     ASSERT_EQ(received.size(), size_t{CALIBR_TRANS_VALUES});
     size_t mismatches = 0;
     for (size_t i = 0; i < received.size(); ++i)
@@ -179,7 +183,11 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     uint32_t paused = 0;
     window->Sensor->Sleep = [&](uint32_t ms) { paused += ms; };
     progress.clear();
-    window->Button_TABLE_Save->click();
+    window->Page_Calibration->Button_TABLE_Save->click();
+    // A table sent whole but not checked: the save asks first.
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("has not been checked"));
+    boxes.clear();
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(paused, 40000u);
     EXPECT_EQ(demo->sensor->Counters().table_saves, 1u);
@@ -211,8 +219,8 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
     TSensorModel model;
     const double rz = 50, xe = 10;
     const double z_first = model.TargetZ(first_capture_um);
-    const auto& Z = window->Calibration->Calibr_Table_Z;
-    const auto& X = window->Calibration->Calibr_Table_X;
+    const auto& Z = window->Page_Calibration->Calibration->Calibr_Table_Z;
+    const auto& X = window->Page_Calibration->Calibration->Calibr_Table_X;
     double worst_z = 0, worst_x = 0, sum_z = 0, sum_x = 0, edge_z = 0, edge_x = 0;
     size_t cells_z = 0, cells_x = 0, off_z = 0, off_x = 0;
     for (unsigned c = 1; c < CALIBR_COLUMNS; ++c) {
@@ -257,10 +265,10 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
 TEST_F(CalibrationPage, CalculateAndTransferRefuseBadInputsBeforeTouchingAnything) {
     ShowPage();
     EXPECT_FALSE(window->Button_Get_Result->isEnabled());
-    window->Calibration->Calibr_Data[100][5] = 1234;
-    window->Calibration->Calibr_Centres[7][7] = 77;
+    window->Page_Calibration->Calibration->Calibr_Data[100][5] = 1234;
+    window->Page_Calibration->Calibration->Calibr_Centres[7][7] = 77;
     // No identity yet: RZ and XE are 0.
-    window->Button_Calibr_Calculate->click();
+    window->Page_Calibration->Button_Calibr_Calculate->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "ZQ455-SP.");
     EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
@@ -272,28 +280,28 @@ TEST_F(CalibrationPage, CalculateAndTransferRefuseBadInputsBeforeTouchingAnythin
         QLineEdit* edit;
         const char* text;
         const char* name;
-    } cases[] = {{window->Edit_ZERO_Left, "abc", "Zero Left"},
-                 {window->Edit_ZERO_Right, "640", "Zero Right"},
-                 {window->Edit_X_Right, "-1", "X Right"},
-                 {window->Edit_X_Left, "600", "X Left"}}; // with X Right 40: not below 600
-    window->Edit_X_Right->setText("40");
+    } cases[] = {{window->Page_Calibration->Edit_ZERO_Left, "abc", "Zero Left"},
+                 {window->Page_Calibration->Edit_ZERO_Right, "640", "Zero Right"},
+                 {window->Page_Calibration->Edit_X_Right, "-1", "X Right"},
+                 {window->Page_Calibration->Edit_X_Left, "600", "X Left"}}; // with X Right 40: not below 600
+    window->Page_Calibration->Edit_X_Right->setText("40");
     for (const auto& c : cases) {
         boxes.clear();
         const QString before = c.edit->text();
         c.edit->setText(c.text);
-        window->Button_Calibr_Calculate->click();
+        window->Page_Calibration->Button_Calibr_Calculate->click();
         ASSERT_EQ(boxes.size(), 1u) << c.name;
         EXPECT_TRUE(boxes[0].text.startsWith(c.name)) << boxes[0].text.toStdString();
         c.edit->setText(before);
     }
-    EXPECT_EQ(window->Calibration->Calibr_Data[100][5], 1234);
-    EXPECT_EQ(window->Calibration->Calibr_Centres[7][7], 77);
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Data[100][5], 1234);
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Centres[7][7], 77);
 
     // The transfer checks the X limits alone, and sends nothing when they fail.
     boxes.clear();
     const size_t commands = demo->sensor->Commands().size();
-    window->Edit_X_Left->setText("x");
-    window->Button_TABLE_Trans->click();
+    window->Page_Calibration->Edit_X_Left->setText("x");
+    window->Page_Calibration->Button_TABLE_Trans->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.startsWith("X Left"));
     EXPECT_EQ(demo->sensor->Commands().size(), commands);
@@ -302,24 +310,24 @@ TEST_F(CalibrationPage, CalculateAndTransferRefuseBadInputsBeforeTouchingAnythin
 
 TEST_F(CalibrationPage, StepViewerAndResetPointStayInsideTheArray) {
     ShowPage();
-    EXPECT_EQ(window->CSpinEdit_Calibr_Ind_Step->maximum(), 499);
-    EXPECT_EQ(window->CSpinEdit_Calibr_Ind_Data->maximum(), 639);
-    window->Calibration->Calibr_Data[5][499] = 1234;
-    window->Calibration->Calibr_Data[639][499] = 4321;
-    window->CSpinEdit_Calibr_Ind_Step->setValue(1000); // clamped to the last step
-    ASSERT_EQ(window->CSpinEdit_Calibr_Ind_Step->value(), 499);
-    const auto& view = window->Series_Calibr_Oscilloscope1->Points();
+    EXPECT_EQ(window->Page_Calibration->CSpinEdit_Calibr_Ind_Step->maximum(), 499);
+    EXPECT_EQ(window->Page_Calibration->CSpinEdit_Calibr_Ind_Data->maximum(), 639);
+    window->Page_Calibration->Calibration->Calibr_Data[5][499] = 1234;
+    window->Page_Calibration->Calibration->Calibr_Data[639][499] = 4321;
+    window->Page_Calibration->CSpinEdit_Calibr_Ind_Step->setValue(1000); // clamped to the last step
+    ASSERT_EQ(window->Page_Calibration->CSpinEdit_Calibr_Ind_Step->value(), 499);
+    const auto& view = window->Page_Calibration->Series_Calibr_Oscilloscope1->Points();
     ASSERT_EQ(view.size(), 640u);
     EXPECT_EQ(view[5].value, 1234);
     EXPECT_EQ(view[0].value, 0); // zero values are drawn too
     EXPECT_EQ(view[5].colour, qRgb(0, 128, 0));
-    window->CSpinEdit_Calibr_Ind_Data->setValue(5);
-    window->Button_Calibr_Rst_Pnt->click();
-    EXPECT_EQ(window->Calibration->Calibr_Data[5][499], 0);
-    EXPECT_EQ(window->Series_Calibr_Oscilloscope1->Points()[5].value, 0);
-    window->CSpinEdit_Calibr_Ind_Data->setValue(5000);
-    window->Button_Calibr_Rst_Pnt->click();
-    EXPECT_EQ(window->Calibration->Calibr_Data[639][499], 0);
+    window->Page_Calibration->CSpinEdit_Calibr_Ind_Data->setValue(5);
+    window->Page_Calibration->Button_Calibr_Rst_Pnt->click();
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Data[5][499], 0);
+    EXPECT_EQ(window->Page_Calibration->Series_Calibr_Oscilloscope1->Points()[5].value, 0);
+    window->Page_Calibration->CSpinEdit_Calibr_Ind_Data->setValue(5000);
+    window->Page_Calibration->Button_Calibr_Rst_Pnt->click();
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Data[639][499], 0);
 }
 
 TEST_F(CalibrationPage, DataFileButtonsReportFailuresAndShortFiles) {
@@ -336,7 +344,7 @@ TEST_F(CalibrationPage, DataFileButtonsReportFailuresAndShortFiles) {
         seen.DefaultExt = d.DefaultExt;
         return false;
     };
-    window->Button_Calibr_Save_File->click();
+    window->Page_Calibration->Button_Calibr_Save_File->click();
     EXPECT_TRUE(QFileInfo(dir.path() + "/DataFiles").isDir());
     EXPECT_EQ(seen.InitialDir, dir.path() + "/DataFiles");
     EXPECT_EQ(seen.Filter, "All files(*.*)|*.*|Data files(*.dtf)|*.dtf");
@@ -349,7 +357,7 @@ TEST_F(CalibrationPage, DataFileButtonsReportFailuresAndShortFiles) {
         d.FileName = dir.path() + "/missing/run.dtf";
         return true;
     };
-    window->Button_Calibr_Save_File->click();
+    window->Page_Calibration->Button_Calibr_Save_File->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "ZQ455-SP.");
     EXPECT_TRUE(boxes[0].text.startsWith("Cannot create")) << boxes[0].text.toStdString();
@@ -363,54 +371,54 @@ TEST_F(CalibrationPage, DataFileButtonsReportFailuresAndShortFiles) {
             f.write(reinterpret_cast<const char*>(&v), 2);
         }
     }
-    window->Calibration->Calibr_Data[1][0] = 77;
+    window->Page_Calibration->Calibration->Calibr_Data[1][0] = 77;
     window->OpenDialogData->Run = [&](TFileDialog& d) {
         d.FileName = shortfile;
         return true;
     };
     boxes.clear();
-    window->Button_Calibr_Load_File->click();
+    window->Page_Calibration->Button_Calibr_Load_File->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.contains("1000 of 640000 bytes")) << boxes[0].text.toStdString();
-    EXPECT_EQ(window->Calibration->Calibr_Data[0][499], 1499);
-    EXPECT_EQ(window->Calibration->Calibr_Data[1][0], 77);
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Data[0][499], 1499);
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Data[1][0], 77);
     // A file that is not there leaves the data alone.
     window->OpenDialogData->Run = [&](TFileDialog& d) {
         d.FileName = dir.path() + "/none.dtf";
         return true;
     };
     boxes.clear();
-    window->Button_Calibr_Load_File->click();
+    window->Page_Calibration->Button_Calibr_Load_File->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.startsWith("Cannot open"));
-    EXPECT_EQ(window->Calibration->Calibr_Data[0][499], 1499);
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Data[0][499], 1499);
 }
 
 TEST_F(CalibrationPage, ASensorFailureStopsTheRunAndTheErrorMonitorReportsIt) {
     Connect();
     ShowPage();
     ConnectMotor();
-    window->Button_Calibration->click();
-    ASSERT_TRUE(WaitFor([&] { return window->Calibration->Calibr_Step_Index >= 10; }, 10000));
+    window->Page_Calibration->Button_Calibration->click();
+    ASSERT_TRUE(WaitFor([&] { return window->Page_Calibration->Calibration->Calibr_Step_Index >= 10; }, 10000));
     demo->sensor->InjectFault(TSensorFault::WRONG_CHECKSUM);
     ASSERT_TRUE(RunIdle(5000));
-    const uint16_t stopped = window->Calibration->Calibr_Step_Index;
+    const uint16_t stopped = window->Page_Calibration->Calibration->Calibr_Step_Index;
     EXPECT_LT(stopped, 500);
-    EXPECT_TRUE(window->Label_Calibr_Progress->text().startsWith("Stopped at step"));
+    EXPECT_TRUE(window->Page_Calibration->Label_Calibr_Progress->text().startsWith("Stopped at step"));
     ASSERT_TRUE(WaitFor([&] { return !boxes.empty(); }, 2500));
     EXPECT_EQ(boxes[0].text, "Packet error.");
     EXPECT_EQ(boxes[0].connect_caption, "Connect"); // the reset came before the box
     EXPECT_EQ(window->Sensor_Result, 0u);
-    EXPECT_EQ(window->Calibr_Run->Motor_Result, 0u);
-    EXPECT_NE(window->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
+    EXPECT_EQ(window->Page_Calibration->Calibr_Run->Motor_Result, 0u);
+    EXPECT_NE(window->Page_Calibration->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
 
     // A motor button sets the state back to a single move, and Disconnect closes the link.
-    window->Button_Motor_Backward->click();
-    EXPECT_EQ(window->Calibr_Run->Tag, CALIBR_TAG_MOVE);
+    window->Page_Calibration->Button_Motor_Backward->click();
+    EXPECT_EQ(window->Page_Calibration->Calibr_Run->Tag, CALIBR_TAG_MOVE);
     ASSERT_TRUE(RunIdle(5000));
-    EXPECT_EQ(window->Calibration->Calibr_Step_Index, stopped);
-    window->Button_Motor_Connect->click();
-    EXPECT_EQ(window->Button_Motor_Connect->text(), "Connect");
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Step_Index, stopped);
+    window->Page_Calibration->Button_Motor_Connect->click();
+    EXPECT_EQ(window->Page_Calibration->Button_Motor_Connect->text(), "Connect");
     EXPECT_FALSE(window->Motor->IsOpen());
 }
 
@@ -418,26 +426,26 @@ TEST_F(CalibrationPage, AMotorFaultStopsTheRunWithoutABox) {
     Connect();
     ShowPage();
     ConnectMotor();
-    window->Button_Calibration->click();
-    ASSERT_TRUE(WaitFor([&] { return window->Calibration->Calibr_Step_Index >= 5; }, 10000));
+    window->Page_Calibration->Button_Calibration->click();
+    ASSERT_TRUE(WaitFor([&] { return window->Page_Calibration->Calibration->Calibr_Step_Index >= 5; }, 10000));
     demo->stage->SetFault(TStageFault::NO_REPLY);
     ASSERT_TRUE(RunIdle(5000)); // the status poll times out and the timer stays off
-    const uint16_t stopped = window->Calibration->Calibr_Step_Index;
-    EXPECT_EQ(window->Calibr_Run->Motor_Result, RESULT_READ_TIMEOUT);
+    const uint16_t stopped = window->Page_Calibration->Calibration->Calibr_Step_Index;
+    EXPECT_EQ(window->Page_Calibration->Calibr_Run->Motor_Result, RESULT_READ_TIMEOUT);
     EXPECT_EQ(window->Sensor_Result, 0u);
     // Motor codes are never shown: the error monitor stays quiet and the sensor stays connected.
     WaitFor([] { return false; }, 2200);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(window->Button_Connect->text(), "Disconnect");
-    EXPECT_EQ(window->Calibration->Calibr_Step_Index, stopped);
-    EXPECT_NE(window->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
+    EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Step_Index, stopped);
+    EXPECT_NE(window->Page_Calibration->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
 }
 
 // "Check calibration": the stage carries the target through the range again and the figures
 // judge the table the sensor holds; a wrong table fails on its figure; Cancel stops after the
 // move under way and judges nothing.
 TEST_F(CalibrationPage, CheckCalibrationJudgesTheSensorsTableAndWritesItsReport) {
-    TCalibrationCheck* check = window->Panel_Calibr_Check;
+    TCalibrationCheck* check = window->Page_Calibration->Panel_Calibr_Check;
     ASSERT_NE(check, nullptr);
     check->Sleep = [](uint32_t) {};
     ShowPage();
@@ -467,7 +475,7 @@ TEST_F(CalibrationPage, CheckCalibrationJudgesTheSensorsTableAndWritesItsReport)
     EXPECT_TRUE(QFileInfo::exists(QString(report).replace(".json", ".csv")));
     // The map beside the residual chart, and as a picture in the report.
     EXPECT_TRUE(check->Image_Check_Map->HasMap());
-    EXPECT_EQ(window->PageControl_Calibr_View->currentWidget(), check->Panel_Check_Results);
+    EXPECT_EQ(window->Page_Calibration->PageControl_Calibr_View->currentWidget(), check->Panel_Check_Results);
     EXPECT_FALSE(QImage(QString(report).replace(".json", "-map.png")).isNull());
 
     // Z 2 % too large in the sensor's table: the scale fails, and a second report is kept.

@@ -35,7 +35,7 @@ TEST_F(SetupWindow, StartsCollapsedWithTheBarsOnlyAndTheServiceTabsHidden) {
         window->PageControl_Interface->indexOf(window->TabSheet_Calibration)));
     EXPECT_EQ(window->Label_Ranges_Base_Value->text(), "none mm");
     const std::pair<QTimer*, int> timers[] = {{window->Timer_Resize, 1},    {window->Timer_Result, 10},
-                                              {window->Timer_Repaint, 100}, {window->Timer_Motor, 1},
+                                              {window->Timer_Repaint, 100}, {window->Page_Calibration->Timer_Motor, 1},
                                               {window->Timer_Errors, 1000}, {window->Timer_Video, 1000}};
     for (const auto& [timer, interval] : timers) {
         EXPECT_EQ(timer->interval(), interval) << timer->objectName().toStdString();
@@ -680,9 +680,11 @@ TEST_F(SetupWindow, TabWalksTheCalibrationPageTopToBottomAndLeavesIt) {
         if (focus == window->Button_Connect)
             break;
     }
-    // Every control of the motor panel once, in its order, then the check panel, then round.
+    // The four beside the chart's tabs, every control of the motor panel once, in its order,
+    // then the check panel, then round.
+    EXPECT_EQ(walked.indexOf("Button_Calibr_Workflow"), 0);
     const int motor = static_cast<int>(walked.indexOf("Button_Motor_Connect"));
-    ASSERT_EQ(motor, 0) << walked.join(" ").toStdString();
+    ASSERT_EQ(motor, 4) << walked.join(" ").toStdString();
     EXPECT_LT(walked.indexOf("Button_Motor_Init"), walked.indexOf("SpinEdit_Motor_Move_Steps"));
     EXPECT_LT(walked.indexOf("Button_TABLE_Trans"), walked.indexOf("Button_TABLE_Save"));
     EXPECT_LT(walked.indexOf("Button_TABLE_Save"), walked.indexOf("Button_Calibr_Check"));

@@ -75,8 +75,10 @@ protected:
         if (auto* box = dynamic_cast<QMessageBox*>(&dialog)) {
             boxes.push_back({box->windowTitle(), box->text(), box->icon(), window->Timer_Errors->isActive(),
                              window->Button_Connect->text(), window->height(), box->informativeText()});
-            box->done(QMessageBox::Ok);
-            return QMessageBox::Ok;
+            // A question gets the test's answer; any other box is acknowledged.
+            const auto reply = box->icon() == QMessageBox::Question ? question_answer : QMessageBox::Ok;
+            box->done(reply);
+            return reply;
         }
         dialog.show();
         if (answer)
@@ -131,6 +133,7 @@ protected:
     std::unique_ptr<TDemoDevices> demo;
     std::unique_ptr<TForm_Main> window;
     std::vector<TBox> boxes;
+    QMessageBox::StandardButton question_answer = QMessageBox::No;
     std::function<void(QDialog&)> answer;
 };
 
