@@ -322,7 +322,8 @@ void TCalibrationCheck::Button_Calibr_CheckClick() {
 
 void TCalibrationCheck::ShowOutcome(const TVerifyOutcome& outcome, const std::array<uint16_t, 8>& identity) {
     last = outcome;
-    const double field_um = ReadSettings().tolerances.z_field_pct / 100.0 * identity[IDENTITY_RANGE_Z] * 1000.0;
+    const double field_um =
+        ReadSettings().tolerances.z_field_pct / 100.0 * identity[IDENTITY_RANGE_Z] * 1000.0;
     ShowResult(outcome.result);
     Image_Check_Map->ShowMap(outcome.result, field_um);
 }

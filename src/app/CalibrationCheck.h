@@ -49,7 +49,7 @@ public:
         std::function<void()> show_results;          // brings Panel_Check_Results into view
         // A finished check with its report's details, for the page to keep with the table.
         std::function<void(const TVerifyReportInfo&, const TVerifyResult&)> checked;
-        TSleepFunction sleep = SleepMilliseconds;    // the settling pause; tests shorten it
+        TSleepFunction sleep = SleepMilliseconds; // the settling pause; tests shorten it
     };
 
     TCalibrationCheck(THost host, QWidget* parent);

@@ -64,7 +64,9 @@ QString SaveCountdownText(uint32_t remaining_ms) {
     return QString("Storing the table in FLASH: %1 s left").arg((remaining_ms + 999) / 1000);
 }
 
-QString Clock() { return QTime::currentTime().toString("HH:mm:ss"); }
+QString Clock() {
+    return QTime::currentTime().toString("HH:mm:ss");
+}
 
 // Both file buttons: the data folder is made first (even when the dialog is then
 // cancelled), and the dialog opens there on the .dtf filter. False when cancelled.
@@ -100,7 +102,8 @@ QString PhaseText(TWorkflowPhase phase, unsigned done, unsigned total) {
 
 } // namespace
 
-TCalibrationPage::TCalibrationPage(THost host_value, QWidget* parent) : QWidget(parent), host(std::move(host_value)) {
+TCalibrationPage::TCalibrationPage(THost host_value, QWidget* parent)
+    : QWidget(parent), host(std::move(host_value)) {
     setObjectName("TabSheet_Calibration");
     Calibration = std::make_unique<TCalibrationState>();
     Calibr_Run = std::make_unique<TCalibrationSequencer>(
@@ -113,6 +116,7 @@ TCalibrationPage::TCalibrationPage(THost host_value, QWidget* parent) : QWidget(
     Timer_Motor->setInterval(1);
     Timer_Motor_State = Named(new QTimer(this), "Timer_Motor_State");
     Timer_Motor_State->setInterval(500);
+    OpenFile = host.open_file;
     BuildControls();
     ConnectControls();
     ShowMotorState();
@@ -156,12 +160,12 @@ void TCalibrationPage::BuildControls() {
     };
     Button_Motor_Connect = full("Button_Motor_Connect", "Connect");
     Button_Motor_Init = full("Button_Motor_Init", "Motor Init");
-    SpinEdit_Motor_Move_Steps = labelled_spin(Label_Motor_Move, "Label_Motor_Move", "Move, step:",
-                                              "SpinEdit_Motor_Move_Steps", 1, 60000, 3200);
+    SpinEdit_Motor_Move_Steps = labelled_spin(Label_Motor_Move, "Label_Motor_Move",
+                                              "Move, step:", "SpinEdit_Motor_Move_Steps", 1, 60000, 3200);
     Button_Motor_Forward = full("Button_Motor_Forward", "Motor Forward");
     Button_Motor_Backward = full("Button_Motor_Backward", "Motor Backward");
-    SpinEdit_Motor_Move_Start = labelled_spin(Label_Motor_Start, "Label_Motor_Start", "Begin, um:",
-                                              "SpinEdit_Motor_Move_Start", 10, 360000, 22000);
+    SpinEdit_Motor_Move_Start = labelled_spin(Label_Motor_Start, "Label_Motor_Start",
+                                              "Begin, um:", "SpinEdit_Motor_Move_Start", 10, 360000, 22000);
     Button_Calibration = full("Button_Calibration", "Start Calibration");
     y += 2;
     Button_Calibr_Save_File = full("Button_Calibr_Save_File", "Save to file");
@@ -170,12 +174,13 @@ void TCalibrationPage::BuildControls() {
     Edit_X_Left = labelled_edit(Label_X_Left, "Label_X_Left", "X left:", "Edit_X_Left", "0");
     Edit_X_Right = labelled_edit(Label_X_Right, "Label_X_Right", "X right:", "Edit_X_Right", "0");
     Edit_ZERO_Left = labelled_edit(Label_ZERO_Left, "Label_ZERO_Left", "Zero left:", "Edit_ZERO_Left", "310");
-    Edit_ZERO_Right = labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "Zero right:", "Edit_ZERO_Right", "340");
+    Edit_ZERO_Right =
+        labelled_edit(Label_ZERO_Right, "Label_ZERO_Right", "Zero right:", "Edit_ZERO_Right", "340");
     Button_Calibr_Calculate = full("Button_Calibr_Calculate", "Calculate");
-    CSpinEdit_Calibr_Ind_Step = labelled_spin(Label_Calibr_Ind_Step, "Label_Calibr_Ind_Step", "Step index:",
-                                              "CSpinEdit_Calibr_Ind_Step", 0, 1000, 0);
-    CSpinEdit_Calibr_Ind_Data = labelled_spin(Label_Calibr_Ind_Data, "Label_Calibr_Ind_Data", "Data index:",
-                                              "CSpinEdit_Calibr_Ind_Data", 0, 1000, 0);
+    CSpinEdit_Calibr_Ind_Step = labelled_spin(Label_Calibr_Ind_Step, "Label_Calibr_Ind_Step",
+                                              "Step index:", "CSpinEdit_Calibr_Ind_Step", 0, 1000, 0);
+    CSpinEdit_Calibr_Ind_Data = labelled_spin(Label_Calibr_Ind_Data, "Label_Calibr_Ind_Data",
+                                              "Data index:", "CSpinEdit_Calibr_Ind_Data", 0, 1000, 0);
     Button_Calibr_Rst_Pnt = full("Button_Calibr_Rst_Pnt", "Reset Point");
     y += 2;
     Button_TABLE_Trans = full("Button_TABLE_Trans", "Transmitt table");
@@ -195,8 +200,9 @@ void TCalibrationPage::BuildControls() {
     corner_row->setContentsMargins(0, 0, 2, 0);
     corner_row->setSpacing(4);
     Button_Calibr_Workflow = Named(new QPushButton("Calibrate...", corner), "Button_Calibr_Workflow");
-    Button_Calibr_Workflow->setToolTip("Home, run, tables, archive, transfer, check and, on a pass, the store "
-                                       "in FLASH with a certificate");
+    Button_Calibr_Workflow->setToolTip(
+        "Home, run, tables, archive, transfer, check and, on a pass, the store "
+        "in FLASH with a certificate");
     Button_Calibr_Restore = Named(new QPushButton("Restore table...", corner), "Button_Calibr_Restore");
     Button_Calibr_Restore->setToolTip("Send a table kept in the archive for this sensor again");
     Button_Calibr_Certificate = Named(new QPushButton("Certificate...", corner), "Button_Calibr_Certificate");
@@ -264,7 +270,8 @@ void TCalibrationPage::ConnectControls() {
                 wait.emplace();
             (this->*entry.handler)();
         });
-    connect(CSpinEdit_Calibr_Ind_Step, &QSpinBox::valueChanged, this, [this] { CSpinEdit_Calibr_Ind_StepChange(); });
+    connect(CSpinEdit_Calibr_Ind_Step, &QSpinBox::valueChanged, this,
+            [this] { CSpinEdit_Calibr_Ind_StepChange(); });
     connect(Timer_Motor, &QTimer::timeout, this, [this] { Timer_MotorTimer(); });
     connect(Timer_Motor_State, &QTimer::timeout, this, [this] {
         if (!Timer_Motor->isActive() && !Check_Running && !host.sensor_busy())
@@ -281,10 +288,11 @@ TCalibrationCheck::THost TCalibrationPage::CheckHost() {
     check.identity = [this] { return Identity(); };
     check.begin_um = [this] { return SpinEdit_Motor_Move_Start->value(); };
     check.edits = [this] {
-        return std::vector<std::pair<std::string, std::string>>{{"x_left", Edit_X_Left->text().toStdString()},
-                                                                {"x_right", Edit_X_Right->text().toStdString()},
-                                                                {"zero_left", Edit_ZERO_Left->text().toStdString()},
-                                                                {"zero_right", Edit_ZERO_Right->text().toStdString()}};
+        return std::vector<std::pair<std::string, std::string>>{
+            {"x_left", Edit_X_Left->text().toStdString()},
+            {"x_right", Edit_X_Right->text().toStdString()},
+            {"zero_left", Edit_ZERO_Left->text().toStdString()},
+            {"zero_right", Edit_ZERO_Right->text().toStdString()}};
     };
     check.data_directory = [this] { return DataDirectory(); };
     check.sensor_failed = [this](uint32_t code) { host.sensor_failed(code); };
@@ -297,30 +305,44 @@ TCalibrationCheck::THost TCalibrationPage::CheckHost() {
             ShowMotorState();
     };
     check.show_results = [this] { PageControl_Calibr_View->setCurrentIndex(1); };
-    check.checked = [this](const TVerifyReportInfo& info, const TVerifyResult& result) { AfterCheck(info, result); };
+    check.checked = [this](const TVerifyReportInfo& info, const TVerifyResult& result) {
+        AfterCheck(info, result);
+    };
     return check;
 }
 
-std::string TCalibrationPage::DataDirectory() const { return CalibrDataDirectory(host.start_dir()); }
+std::string TCalibrationPage::DataDirectory() const {
+    return CalibrDataDirectory(host.start_dir());
+}
 
-std::array<uint16_t, 8> TCalibrationPage::Identity() const { return host.identity(); }
+std::array<uint16_t, 8> TCalibrationPage::Identity() const {
+    return host.identity();
+}
 
-TTableArchive TCalibrationPage::Archive() const { return TTableArchive(DataDirectory(), Identity()); }
+TTableArchive TCalibrationPage::Archive() const {
+    return TTableArchive(DataDirectory(), Identity());
+}
 
 void TCalibrationPage::ShowMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, ERROR_BOX_CAPTION, QString::fromStdString(text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, ERROR_BOX_CAPTION, QString::fromStdString(text), QMessageBox::Ok,
+                    this);
     host.show_modal(box);
 }
 
 bool TCalibrationPage::Ask(const QString& question) {
-    QMessageBox box(QMessageBox::Question, APPLICATION_TITLE, question, QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::Question, APPLICATION_TITLE, question, QMessageBox::Yes | QMessageBox::No,
+                    this);
     box.setDefaultButton(QMessageBox::No);
     return host.show_modal(box) == QMessageBox::Yes;
 }
 
-void TCalibrationPage::SetStatus(const QString& text) { Label_Calibr_Progress->setText(text); }
+void TCalibrationPage::SetStatus(const QString& text) {
+    Label_Calibr_Progress->setText(text);
+}
 
-void TCalibrationPage::SensorConnected() { Working_Table = {}; }
+void TCalibrationPage::SensorConnected() {
+    Working_Table = {};
+}
 
 void TCalibrationPage::SensorLost() {
     const bool was_running = Timer_Motor->isActive() && Calibr_Run->Capturing();
@@ -370,10 +392,13 @@ void TCalibrationPage::ShowMotorState() {
                 MotorFailed("status", code);
         }
         const int64_t steps = motor.CommandedSteps();
-        const QString where = steps < 0 ? QString("position not known (no Init yet)")
-                                        : QString("%1 um from home").arg(double(steps) * UM_PER_STEP, 0, 'f', 1);
+        const QString where = steps < 0
+                                  ? QString("position not known (no Init yet)")
+                                  : QString("%1 um from home").arg(double(steps) * UM_PER_STEP, 0, 'f', 1);
         text = QString("Motor driver: connected, %1, %2")
-                   .arg((status & MOTOR_BUSY) ? "moving" : (status & MOTOR_HOME) ? "at home" : "at rest")
+                   .arg((status & MOTOR_BUSY)   ? "moving"
+                        : (status & MOTOR_HOME) ? "at home"
+                                                : "at rest")
                    .arg(where);
     }
     if (!Motor_Problem.empty())
@@ -415,7 +440,9 @@ void TCalibrationPage::AfterMotorButton(bool start_timer) {
     ShowRunProgress();
 }
 
-void TCalibrationPage::Button_Motor_InitClick() { AfterMotorButton(Calibr_Run->MotorInit()); }
+void TCalibrationPage::Button_Motor_InitClick() {
+    AfterMotorButton(Calibr_Run->MotorInit());
+}
 
 void TCalibrationPage::Button_Motor_ForwardClick() {
     AfterMotorButton(Calibr_Run->MotorForward(SpinEdit_Motor_Move_Steps->value()));
@@ -513,7 +540,9 @@ void TCalibrationPage::ShowRunProgress() {
     SetStatus(text);
 }
 
-bool TCalibrationPage::RunIsWhole() const { return !Run_Partial; }
+bool TCalibrationPage::RunIsWhole() const {
+    return !Run_Partial;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Data file
@@ -560,9 +589,10 @@ void TCalibrationPage::ShowStepView(const std::vector<TCalibrPoint>& points) {
 }
 
 void TCalibrationPage::Button_Calibr_CalculateClick() {
-    if (!RunIsWhole() && !Ask(QString("The data hold only %1 of 500 steps of a run (a run that was stopped or "
-                                      "failed, or a short file). Calculate the tables from them?")
-                                  .arg(Calibration->Calibr_Step_Index)))
+    if (!RunIsWhole() &&
+        !Ask(QString("The data hold only %1 of 500 steps of a run (a run that was stopped or "
+                     "failed, or a short file). Calculate the tables from them?")
+                 .arg(Calibration->Calibr_Step_Index)))
         return;
     TTableEditTexts texts;
     texts.x_left = Edit_X_Left->text().toStdString();
@@ -572,7 +602,8 @@ void TCalibrationPage::Button_Calibr_CalculateClick() {
     TTableParams params;
     const std::array<uint16_t, 8> id = Identity();
     TCalibrResult r = ValidateTableEdits(texts, id[IDENTITY_RANGE_Z], id[IDENTITY_RANGE_XEMR], params);
-    const TTableMethod method = CheckBox_Calibr_Classic->isChecked() ? TTableMethod::Classic : TTableMethod::Fitted;
+    const TTableMethod method =
+        CheckBox_Calibr_Classic->isChecked() ? TTableMethod::Classic : TTableMethod::Fitted;
     if (r.Ok())
         r = Calculate(*Calibration, params, method);
     if (!r.Ok()) {
@@ -590,7 +621,8 @@ void TCalibrationPage::CSpinEdit_Calibr_Ind_StepChange() {
 
 void TCalibrationPage::Button_Calibr_Rst_PntClick() {
     std::vector<TCalibrPoint> view;
-    if (ResetPoint(*Calibration, CSpinEdit_Calibr_Ind_Data->value(), CSpinEdit_Calibr_Ind_Step->value(), view))
+    if (ResetPoint(*Calibration, CSpinEdit_Calibr_Ind_Data->value(), CSpinEdit_Calibr_Ind_Step->value(),
+                   view))
         ShowStepView(view);
 }
 
@@ -600,7 +632,8 @@ void TCalibrationPage::Button_Calibr_Rst_PntClick() {
 uint32_t TCalibrationPage::SendTable(QProgressDialog& dialog) {
     host.set_sensor_busy(true);
     const uint32_t code = host.sensor->TransmitTable(
-        &Calibration->Calibr_Table_Trans[0][0], CALIBR_TRANS_VALUES, [&dialog](uint32_t done, uint32_t total) {
+        &Calibration->Calibr_Table_Trans[0][0], CALIBR_TRANS_VALUES,
+        [&dialog](uint32_t done, uint32_t total) {
             dialog.setLabelText(QString("Transmitting the table: block %1 of %2").arg(done).arg(total));
             dialog.setValue(int(done));
             QApplication::processEvents();
@@ -618,16 +651,17 @@ void TCalibrationPage::Button_TABLE_TransClick() {
         ShowMessage(r.message);
         return;
     }
-    if (!RunIsWhole() && !Ask(QString("The tables come from %1 of 500 steps of a run. Send them to the sensor?")
-                                  .arg(Calibration->Calibr_Step_Index)))
+    if (!RunIsWhole() &&
+        !Ask(QString("The tables come from %1 of 500 steps of a run. Send them to the sensor?")
+                 .arg(Calibration->Calibr_Step_Index)))
         return;
     AssembleTransmitTable(*Calibration, xl, xr);
 
     // The table is kept before anything reaches the sensor; a failed write sends nothing.
     TTableArchive archive = Archive();
     TWorkflowOutcome outcome;
-    outcome.entry.method = TableMethodName(CheckBox_Calibr_Classic->isChecked() ? TTableMethod::Classic
-                                                                                : TTableMethod::Fitted);
+    outcome.entry.method =
+        TableMethodName(CheckBox_Calibr_Classic->isChecked() ? TTableMethod::Classic : TTableMethod::Fitted);
     outcome.entry.edits = {{"x_left", Edit_X_Left->text().toStdString()},
                            {"x_right", Edit_X_Right->text().toStdString()},
                            {"zero_left", Edit_ZERO_Left->text().toStdString()},
@@ -696,8 +730,8 @@ uint32_t TCalibrationPage::StoreTable() {
 void TCalibrationPage::Button_TABLE_SaveClick() {
     const std::string concern = SaveTableConcern(Working_Table);
     if (!concern.empty() &&
-        !Ask(QString::fromStdString(concern) +
-             "\n\nThe sensor keeps what it stores and cannot give the table it replaces back. Store it in FLASH?"))
+        !Ask(QString::fromStdString(concern) + "\n\nThe sensor keeps what it stores and cannot give the "
+                                               "table it replaces back. Store it in FLASH?"))
         return;
     const uint32_t code = StoreTable();
     host.sensor_failed(code);
@@ -729,7 +763,8 @@ void TCalibrationPage::AfterCheck(const TVerifyReportInfo& info, const TVerifyRe
     entry->verdict = Working_Table.verdict;
     entry->z_field_error_um = result.figures.z_field_error_um;
     const std::string report = archive.EntryFile(entry->id, ARCHIVE_REPORT_FILE);
-    const double field_um = info.settings.tolerances.z_field_pct / 100.0 * info.identity[IDENTITY_RANGE_Z] * 1000.0;
+    const double field_um =
+        info.settings.tolerances.z_field_pct / 100.0 * info.identity[IDENTITY_RANGE_Z] * 1000.0;
     TCalibrResult r = WriteVerifyReport(report, info, result);
     if (r.Ok())
         r = WriteErrorMapPng(VerifySiblingPath(report, VERIFY_MAP_PNG_ENDING), result, field_um);
@@ -805,8 +840,10 @@ TWorkflowHooks TCalibrationPage::Hooks(QProgressDialog& dialog, const QString& t
     hooks.write_documents = [this](const std::string& report, const TVerifyReportInfo& info,
                                    const TVerifyResult& result, TArchiveEntry& entry) {
         TTableArchive archive = Archive();
-        const double field_um = info.settings.tolerances.z_field_pct / 100.0 * info.identity[IDENTITY_RANGE_Z] * 1000.0;
-        TCalibrResult r = WriteErrorMapPng(VerifySiblingPath(report, VERIFY_MAP_PNG_ENDING), result, field_um);
+        const double field_um =
+            info.settings.tolerances.z_field_pct / 100.0 * info.identity[IDENTITY_RANGE_Z] * 1000.0;
+        TCalibrResult r =
+            WriteErrorMapPng(VerifySiblingPath(report, VERIFY_MAP_PNG_ENDING), result, field_um);
         if (r.Ok())
             r = WriteCertificatePdf(archive.EntryFile(entry.id, ARCHIVE_CERTIFICATE_FILE),
                                     {info, entry.method, entry.id, entry.stored_at}, result);
@@ -819,17 +856,18 @@ TWorkflowHooks TCalibrationPage::Hooks(QProgressDialog& dialog, const QString& t
 
 void TCalibrationPage::ShowWorkflowOutcome(const TWorkflowOutcome& outcome) {
     Last_Entry = outcome.entry;
-    const QString entry = outcome.archived ? QString::fromStdString(" The archive entry " + outcome.entry.id + ": " +
-                                                                    DeliveryText(outcome.entry) + ", " +
-                                                                    (outcome.stored ? "stored in FLASH." : "not stored."))
-                                           : QString(" Nothing was sent to the sensor.");
+    const QString entry = outcome.archived
+                              ? QString::fromStdString(" The archive entry " + outcome.entry.id + ": " +
+                                                       DeliveryText(outcome.entry) + ", " +
+                                                       (outcome.stored ? "stored in FLASH." : "not stored."))
+                              : QString(" Nothing was sent to the sensor.");
     const QString phase = WorkflowPhaseName(outcome.phase);
-    if (outcome.check.Finished() && outcome.phase >= TWorkflowPhase::Check) {
+    if (outcome.checked) {
         Panel_Calibr_Check->ShowOutcome(outcome.check, Identity());
         PageControl_Calibr_View->setCurrentIndex(1);
     }
     if (outcome.Failed()) {
-        QString why = outcome.sensor_result ? ResultMessage(outcome.sensor_result)
+        QString why = outcome.sensor_result  ? ResultMessage(outcome.sensor_result)
                       : outcome.motor_result ? QString("motor driver: ") + ResultMessage(outcome.motor_result)
                       : outcome.stage_stuck  ? QString("the stage did not come to rest.")
                       : outcome.cancelled    ? QString("cancelled.")
@@ -842,11 +880,13 @@ void TCalibrationPage::ShowWorkflowOutcome(const TWorkflowOutcome& outcome) {
         host.sensor_failed(outcome.sensor_result);
         return;
     }
-    if (outcome.check.Finished() && !outcome.check.result.passed)
-        SetStatus(QString("Calibrate done at %1: the check failed, the table was not stored.").arg(Clock()) + entry);
+    if (outcome.checked && !outcome.check.result.passed)
+        SetStatus(QString("Calibrate done at %1: the check failed, the table was not stored.").arg(Clock()) +
+                  entry);
     else
-        SetStatus(QString("Calibrate done at %1: %2").arg(Clock(), outcome.stored ? "stored in FLASH with a certificate."
-                                                                                  : "the table was not stored.") +
+        SetStatus(QString("Calibrate done at %1: %2")
+                      .arg(Clock(), outcome.stored ? "stored in FLASH with a certificate."
+                                                   : "the table was not stored.") +
                   entry);
 }
 
@@ -872,8 +912,9 @@ void TCalibrationPage::Button_Calibr_WorkflowClick() {
     Check_Running = true;
     UpdateCalibrationButtons();
     host.set_sensor_busy(true);
-    const TWorkflowOutcome outcome = RunCalibrationWorkflow(settings, Identity(), *Calibration, archive,
-                                                            Devices(&dialog), Hooks(dialog, "Calibrate"), Working_Table);
+    const TWorkflowOutcome outcome =
+        RunCalibrationWorkflow(settings, Identity(), *Calibration, archive, Devices(&dialog),
+                               Hooks(dialog, "Calibrate"), Working_Table);
     host.set_sensor_busy(false);
     Check_Running = false;
     Run_Partial = Calibration->Calibr_Step_Index < CALIBR_STEPS;
@@ -912,9 +953,11 @@ void TCalibrationPage::Button_Calibr_RestoreClick() {
     for (size_t i = 0; i < entries.size(); ++i) {
         const TArchiveEntry& e = entries[entries.size() - 1 - i];
         const QStringList cells = {
-            QString::fromStdString(e.created), e.verdict.empty() ? "not checked" : QString::fromStdString(e.verdict),
+            QString::fromStdString(e.created),
+            e.verdict.empty() ? "not checked" : QString::fromStdString(e.verdict),
             e.z_field_error_um < 0 ? "-" : QString::fromStdString(FixedText(e.z_field_error_um) + " um"),
-            QString::fromStdString(DeliveryText(e)), e.stored_at.empty() ? "no" : QString::fromStdString(e.stored_at)};
+            QString::fromStdString(DeliveryText(e)),
+            e.stored_at.empty() ? "no" : QString::fromStdString(e.stored_at)};
         for (int c = 0; c < cells.size(); ++c)
             list->setItem(int(i), c, new QTableWidgetItem(cells[c]));
     }
@@ -937,9 +980,9 @@ void TCalibrationPage::Button_Calibr_RestoreClick() {
     host.show_progress(dialog);
     QApplication::processEvents();
     host.set_sensor_busy(true);
-    const TWorkflowOutcome outcome = RestoreArchivedTable(chosen.id, NowText(), *Calibration, archive, Devices(&dialog),
-                                                          Hooks(dialog, "Restore " + QString::fromStdString(chosen.id)),
-                                                          Working_Table);
+    const TWorkflowOutcome outcome =
+        RestoreArchivedTable(chosen.id, NowText(), *Calibration, archive, Devices(&dialog),
+                             Hooks(dialog, "Restore " + QString::fromStdString(chosen.id)), Working_Table);
     host.set_sensor_busy(false);
     dialog.close();
     Run_Partial = chosen.steps < CALIBR_STEPS;
@@ -948,8 +991,9 @@ void TCalibrationPage::Button_Calibr_RestoreClick() {
         ShowWorkflowOutcome(outcome);
         return;
     }
-    SetStatus(QString("Table of %1 sent again at %2 (kept as %3)")
-                  .arg(QString::fromStdString(chosen.created), Clock(), QString::fromStdString(outcome.entry.id)));
+    SetStatus(
+        QString("Table of %1 sent again at %2 (kept as %3)")
+            .arg(QString::fromStdString(chosen.created), Clock(), QString::fromStdString(outcome.entry.id)));
     // The same guarded save as the button's: a restored table has not been checked on the sensor.
     Button_TABLE_SaveClick();
 }
@@ -959,7 +1003,7 @@ void TCalibrationPage::Button_Calibr_CertificateClick() {
     Archive().List(entries);
     for (auto it = entries.rbegin(); it != entries.rend(); ++it)
         if (!it->certificate.empty()) {
-            host.open_file(Archive().EntryFile(it->id, it->certificate));
+            OpenFile(Archive().EntryFile(it->id, it->certificate));
             return;
         }
     ShowMessage("No certificate of this sensor yet: a check after a transfer writes one.");

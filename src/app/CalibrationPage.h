@@ -131,13 +131,13 @@ public:
     // The page's status line under the check: "Step k of 500" while a run goes, then what the
     // run, Calculate, the transfer or the save did and when; it wraps, it is never cut off.
     QLabel* Label_Calibr_Progress = nullptr;
-    QLabel* Label_Motor_State = nullptr;             // connected, at home, moving, where; errors
-    QPushButton* Button_Calibr_Workflow = nullptr;   // "Calibrate..."
-    QPushButton* Button_Calibr_Restore = nullptr;    // "Restore table..."
+    QLabel* Label_Motor_State = nullptr;              // connected, at home, moving, where; errors
+    QPushButton* Button_Calibr_Workflow = nullptr;    // "Calibrate..."
+    QPushButton* Button_Calibr_Restore = nullptr;     // "Restore table..."
     QPushButton* Button_Calibr_Certificate = nullptr; // "Certificate..."
-    TCalibrationCheck* Panel_Calibr_Check = nullptr; // "Check calibration" below the chart
-    QTabWidget* PageControl_Calibr_View = nullptr;   // the oscilloscope, or the check's results
-    QCheckBox* CheckBox_Calibr_Classic = nullptr;    // "Classic computation" for Calculate
+    TCalibrationCheck* Panel_Calibr_Check = nullptr;  // "Check calibration" below the chart
+    QTabWidget* PageControl_Calibr_View = nullptr;    // the oscilloscope, or the check's results
+    QCheckBox* CheckBox_Calibr_Classic = nullptr;     // "Classic computation" for Calculate
     QCustomPlot* Chart_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope = nullptr;
     TPointCloudPlottable* Series_Calibr_Oscilloscope1 = nullptr;
@@ -146,12 +146,14 @@ public:
 
     // The 40 s store and the pauses of the workflow go through here; tests shorten them.
     TSleepFunction Sleep = SleepMilliseconds;
+    // "Certificate..." opens the PDF through here (the host's, unless a test puts its own).
+    std::function<void(const std::string&)> OpenFile;
 
 private:
     THost host;
     bool Check_Running = false;
-    bool Run_Partial = false;       // the data in Calibr_Data are not a whole run
-    std::string Motor_Problem;      // the last motor fault, said in Label_Motor_State
+    bool Run_Partial = false;  // the data in Calibr_Data are not a whole run
+    std::string Motor_Problem; // the last motor fault, said in Label_Motor_State
     void BuildControls();
     void ConnectControls();
     TCalibrationCheck::THost CheckHost();

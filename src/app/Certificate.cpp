@@ -127,6 +127,9 @@ TCalibrResult WriteCertificatePdf(const std::string& path, const TCertificateInf
         const double width = pdf.width();
         QFont font("DejaVu Sans");
         font.setPointSizeF(10);
+        // Without shaping there are no ligatures, so "fi" stays two letters for whoever copies
+        // or searches the text of the certificate.
+        font.setStyleStrategy(QFont::PreferNoShaping);
         painter.setFont(font);
         const double line = QFontMetricsF(font, &pdf).height() * 1.15;
         double y = 0;

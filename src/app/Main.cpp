@@ -3,12 +3,12 @@
 #include "CalibrationPage.h"
 #include "CameraAids.h"
 #include "DensityPlottable.h"
-#include "ParameterEditors.h"
-#include "ProfileRecordingPanel.h"
-#include "SettingsFiles.h"
 #include "ParameterDialogs.h"
+#include "ParameterEditors.h"
 #include "ParameterText.h"
 #include "PointCloudPlottable.h"
+#include "ProfileRecordingPanel.h"
+#include "SettingsFiles.h"
 #include "WaitCursor.h"
 #include "WidgetMaking.h"
 #include "calibration/TableComputation.h"
@@ -63,7 +63,6 @@ QFont WindowFont() {
     font.setPixelSize(11);
     return font;
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // Paint box and file dialog
@@ -152,7 +151,6 @@ TForm_Main::TForm_Main(const TMainOptions& options, QWidget* parent) : QWidget(p
     TabSheet_Result->layout()->addWidget(Recording_Panel);
     AlignPanels();
     Chart_Result_Oscilloscope->setFocusPolicy(Qt::StrongFocus); // for the menu key
-
 
     FormCreate();
     if (options.service) {
@@ -268,7 +266,6 @@ void TForm_Main::BuildParameterPanel() {
     factory_layout->setContentsMargins(0, 0, 0, 0);
     factory_layout->addWidget(Parameter_Editors->ValueListEditor_Factory_Parameters);
     PageControl_Parameters->addTab(TabSheet_Factory_Parameters, "FACTORY");
-
 }
 
 void TForm_Main::BuildMeasurePanel() {
@@ -293,7 +290,8 @@ void TForm_Main::BuildInterfacePages() {
     Chart_Result_Oscilloscope->xAxis->setRange(-40, 40);
     Chart_Result_Oscilloscope->yAxis->setRange(0, 110);
     // Made first, so the collected density lies under the current profile and its markers.
-    Density_Result_Oscilloscope = new TDensityPlottable(Chart_Result_Oscilloscope->xAxis, Chart_Result_Oscilloscope->yAxis);
+    Density_Result_Oscilloscope =
+        new TDensityPlottable(Chart_Result_Oscilloscope->xAxis, Chart_Result_Oscilloscope->yAxis);
     Density_Result_Oscilloscope->setObjectName("Density_Result_Oscilloscope");
     Series_Result_Oscilloscope = AddPointSeries(Chart_Result_Oscilloscope, "Series_Result_Oscilloscope", 2);
     Series1 = AddLineSeries(Chart_Result_Oscilloscope, "Series1", QColor(255, 0, 0), 3);
@@ -362,7 +360,6 @@ void TForm_Main::BuildMenus() {
     connect(Chart_Result_Oscilloscope, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupMenu_Save_Data->popup(Chart_Result_Oscilloscope->mapToGlobal(pos));
     });
-
 }
 
 void TForm_Main::BuildTimers() {
@@ -373,8 +370,8 @@ void TForm_Main::BuildTimers() {
     };
     const TTimerSetting timers[] = {
         {&Timer_Resize, "Timer_Resize", 1},     {&Timer_Result, "Timer_Result", 10},
-        {&Timer_Repaint, "Timer_Repaint", 100},
-        {&Timer_Errors, "Timer_Errors", 1000},  {&Timer_Video, "Timer_Video", 1000},
+        {&Timer_Repaint, "Timer_Repaint", 100}, {&Timer_Errors, "Timer_Errors", 1000},
+        {&Timer_Video, "Timer_Video", 1000},
     };
     for (const TTimerSetting& entry : timers) {
         *entry.timer = Named(new QTimer(this), entry.name);
@@ -391,11 +388,22 @@ void TForm_Main::BuildTimers() {
 // menu key for its menu). The controls were made panel by panel, not in this order, so the
 // window keeps its own list instead of the toolkit's chain of creation.
 std::vector<QWidget*> TForm_Main::TabOrder() const {
-    std::vector<QWidget*> order = {
-        ComboBox_Connect_Baud, ComboBox_Connect_NetAddress, Button_Connect, Button_Get_Result, Button_Get_Video,
-        PageControl_Parameters->tabBar(), Parameter_Editors->ValueListEditor_User_Parameters, Parameter_Editors->ValueListEditor_Factory_Parameters,
-        CheckBoxReverse, CSpinEditLevel, CSpinEdit1, CheckBoxAuto, CSpinEditX, PageControl_Interface->tabBar(),
-        Chart_Result_Oscilloscope, Camera_Aids->CheckBox_Video_Saturation};
+    std::vector<QWidget*> order = {ComboBox_Connect_Baud,
+                                   ComboBox_Connect_NetAddress,
+                                   Button_Connect,
+                                   Button_Get_Result,
+                                   Button_Get_Video,
+                                   PageControl_Parameters->tabBar(),
+                                   Parameter_Editors->ValueListEditor_User_Parameters,
+                                   Parameter_Editors->ValueListEditor_Factory_Parameters,
+                                   CheckBoxReverse,
+                                   CSpinEditLevel,
+                                   CSpinEdit1,
+                                   CheckBoxAuto,
+                                   CSpinEditX,
+                                   PageControl_Interface->tabBar(),
+                                   Chart_Result_Oscilloscope,
+                                   Camera_Aids->CheckBox_Video_Saturation};
     // The calibration page's panels: their controls top to bottom, as they were made.
     const std::vector<QWidget*> calibration = Page_Calibration->TabOrder();
     order.insert(order.end(), calibration.begin(), calibration.end());

@@ -165,7 +165,6 @@ public:
     // The angle from the bit pattern of its float, shown in Panel_Angle.
     void SetAngle(uint32_t bits);
 
-
     // ---- Shared window state ----
     std::unique_ptr<TZQ455Interface> Sensor;
     std::unique_ptr<TMotorInterface> Motor;

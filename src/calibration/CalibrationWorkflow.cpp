@@ -102,6 +102,7 @@ void CheckAndStore(const TWorkflowSettings& settings, const std::array<uint16_t,
     outcome.cancelled = outcome.check.cancelled;
     if (!outcome.check.Finished())
         return;
+    outcome.checked = true;
 
     const TVerifyResult& result = outcome.check.result;
     TVerifyReportInfo info;

@@ -87,6 +87,7 @@ struct TWorkflowOutcome {
     bool archived = false;
     TArchiveEntry entry;
     TVerifyOutcome check;
+    bool checked = false; // the check ran to its end and judged
     bool stored = false;
     bool Failed() const {
         return sensor_result != 0 || motor_result != 0 || stage_stuck || cancelled || !message.empty();

@@ -183,7 +183,7 @@ TWorkflowHooks WorkflowHooks(TCliSession& session, const TTableArchive& archive)
 int ReportWorkflowOutcome(TCliSession& session, const TTableArchive& archive,
                           const TWorkflowOutcome& outcome) {
     const TArchiveEntry& e = outcome.entry;
-    if (outcome.check.Finished() && outcome.phase >= TWorkflowPhase::Check)
+    if (outcome.checked)
         for (const std::string& line : VerifyFigureLines(outcome.check.result))
             session.Out() << line << "\n";
     if (outcome.archived)
@@ -211,7 +211,7 @@ int ReportWorkflowOutcome(TCliSession& session, const TTableArchive& archive,
     }
     if (!e.certificate.empty())
         session.Out() << "certificate: " << archive.EntryFile(e.id, e.certificate) << "\n";
-    if (outcome.check.Finished() && !outcome.check.result.passed) {
+    if (outcome.checked && !outcome.check.result.passed) {
         session.Err() << "The check failed: the table was not stored in FLASH.\n";
         return EXIT_CHECK_FAILED;
     }

@@ -4,6 +4,7 @@
 #include "WindowFixture.h"
 
 #include "app/CalibrationCheck.h"
+#include "app/CalibrationPage.h"
 #include "app/ErrorMapView.h"
 #include "app/PointCloudPlottable.h"
 #include "calibration/CalibrationRun.h"
@@ -22,6 +23,7 @@
 #include <QProgressDialog>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <fstream>
@@ -40,7 +42,9 @@ protected:
     void SetUp() override {
         options.service = true;
         Start(true);
-        window->Page_Calibration->Calibr_Run->Sleep = [](uint32_t ms) { SleepMilliseconds(std::min<uint32_t>(ms, 20)); };
+        window->Page_Calibration->Calibr_Run->Sleep = [](uint32_t ms) {
+            SleepMilliseconds(std::min<uint32_t>(ms, 20));
+        };
         window->ShowProgress = [this](QProgressDialog& dialog) {
             dialog.show();
             progress_titles.push_back(dialog.objectName());
@@ -123,7 +127,8 @@ TEST_F(CalibrationPage, AWholeRunCalibratesAgainstTheModel) {
                 EXPECT_TRUE(!boxes.empty() && boxes.back().text.contains("of 500 steps of a run"));
                 boxes.clear();
             }
-            return window->Page_Calibration->Calibration->Calibr_Step_Index >= 500 && !window->Page_Calibration->Timer_Motor->isActive();
+            return window->Page_Calibration->Calibration->Calibr_Step_Index >= 500 &&
+                   !window->Page_Calibration->Timer_Motor->isActive();
         },
         45000));
     EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Step_Index, 500);
@@ -399,7 +404,8 @@ TEST_F(CalibrationPage, ASensorFailureStopsTheRunAndTheErrorMonitorReportsIt) {
     ShowPage();
     ConnectMotor();
     window->Page_Calibration->Button_Calibration->click();
-    ASSERT_TRUE(WaitFor([&] { return window->Page_Calibration->Calibration->Calibr_Step_Index >= 10; }, 10000));
+    ASSERT_TRUE(
+        WaitFor([&] { return window->Page_Calibration->Calibration->Calibr_Step_Index >= 10; }, 10000));
     demo->sensor->InjectFault(TSensorFault::WRONG_CHECKSUM);
     ASSERT_TRUE(RunIdle(5000));
     const uint16_t stopped = window->Page_Calibration->Calibration->Calibr_Step_Index;
@@ -410,7 +416,8 @@ TEST_F(CalibrationPage, ASensorFailureStopsTheRunAndTheErrorMonitorReportsIt) {
     EXPECT_EQ(boxes[0].connect_caption, "Connect"); // the reset came before the box
     EXPECT_EQ(window->Sensor_Result, 0u);
     EXPECT_EQ(window->Page_Calibration->Calibr_Run->Motor_Result, 0u);
-    EXPECT_NE(window->Page_Calibration->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
+    EXPECT_NE(window->Page_Calibration->Calibration->Calibr_Data[320][stopped - 1],
+              0); // completed steps kept
 
     // A motor button sets the state back to a single move, and Disconnect closes the link.
     window->Page_Calibration->Button_Motor_Backward->click();
@@ -427,7 +434,8 @@ TEST_F(CalibrationPage, AMotorFaultStopsTheRunWithoutABox) {
     ShowPage();
     ConnectMotor();
     window->Page_Calibration->Button_Calibration->click();
-    ASSERT_TRUE(WaitFor([&] { return window->Page_Calibration->Calibration->Calibr_Step_Index >= 5; }, 10000));
+    ASSERT_TRUE(
+        WaitFor([&] { return window->Page_Calibration->Calibration->Calibr_Step_Index >= 5; }, 10000));
     demo->stage->SetFault(TStageFault::NO_REPLY);
     ASSERT_TRUE(RunIdle(5000)); // the status poll times out and the timer stays off
     const uint16_t stopped = window->Page_Calibration->Calibration->Calibr_Step_Index;
@@ -438,7 +446,71 @@ TEST_F(CalibrationPage, AMotorFaultStopsTheRunWithoutABox) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(window->Button_Connect->text(), "Disconnect");
     EXPECT_EQ(window->Page_Calibration->Calibration->Calibr_Step_Index, stopped);
-    EXPECT_NE(window->Page_Calibration->Calibration->Calibr_Data[320][stopped - 1], 0); // completed steps kept
+    EXPECT_NE(window->Page_Calibration->Calibration->Calibr_Data[320][stopped - 1],
+              0); // completed steps kept
+}
+
+// "Calibrate...": the whole calibration stores a passing table with its certificate in the
+// archive; "Restore table..." sends an entry again and asks before storing it; Stop keeps a
+// partial run that Transmitt table then asks about.
+TEST_F(CalibrationPage, CalibrateStoresAPassRestoreAndStopAskBeforeAnythingUnsure) {
+    TCalibrationPage* page = window->Page_Calibration;
+    page->Sleep = [](uint32_t) {};
+    window->Sensor->Sleep = [](uint32_t) {};
+    page->Panel_Calibr_Check->SpinEdit_Check_Profiles->setValue(2);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    window->Start_Dir = dir.path();
+    Connect();
+    ShowPage();
+    ConnectMotor();
+    EXPECT_TRUE(page->Label_Motor_State->text().startsWith("Motor driver: connected"))
+        << page->Label_Motor_State->text().toStdString();
+    page->Button_Calibr_Workflow->click();
+    EXPECT_TRUE(boxes.empty()) << boxes[0].text.toStdString();
+    EXPECT_EQ(progress_titles.back(), "ProgressDialog_Calibrate");
+    EXPECT_TRUE(page->Label_Calibr_Progress->text().contains("stored in FLASH with a certificate"))
+        << page->Label_Calibr_Progress->text().toStdString();
+    EXPECT_EQ(demo->sensor->Counters().table_saves, 1u);
+    EXPECT_EQ(page->Panel_Calibr_Check->Label_Check_Verdict->text(), "Result: pass");
+    std::string opened;
+    page->OpenFile = [&](const std::string& path) { opened = path; };
+    page->Button_Calibr_Certificate->click();
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(opened)).size() > 0) << opened;
+    EXPECT_TRUE(opened.ends_with("/certificate.pdf"));
+
+    // Restore: the list shows the entry; Send, then the save asks (not checked) and No stores nothing.
+    QString listed;
+    answer = [&](QDialog& dialog) {
+        if (auto* list = dialog.findChild<QTableWidget*>("Table_Restore_Entries")) {
+            listed = list->item(0, 1)->text() + " " + list->item(0, 4)->text();
+            dialog.findChild<QPushButton*>("Button_Restore_Send")->click();
+        }
+    };
+    page->Button_Calibr_Restore->click();
+    EXPECT_TRUE(listed.startsWith("pass 20")) << listed.toStdString();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("has not been checked"));
+    EXPECT_EQ(demo->sensor->Counters().table_saves, 1u);
+    boxes.clear();
+
+    // Stop during a run keeps the steps so far; Transmitt table asks, and No sends nothing.
+    page->Button_Calibration->click();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const int k = page->Calibration->Calibr_Step_Index;
+            return page->Calibr_Run->Tag == CALIBR_TAG_CAPTURE && k >= 20 && k < 400;
+        },
+        10000));
+    EXPECT_EQ(page->Button_Calibration->text(), "Stop");
+    page->Button_Calibration->click();
+    EXPECT_FALSE(page->Timer_Motor->isActive());
+    EXPECT_TRUE(page->Label_Calibr_Progress->text().contains("marked partial"));
+    progress_titles.clear();
+    page->Button_TABLE_Trans->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("of 500 steps of a run"));
+    EXPECT_TRUE(progress_titles.empty());
 }
 
 // "Check calibration": the stage carries the target through the range again and the figures

@@ -34,9 +34,10 @@ TEST_F(SetupWindow, StartsCollapsedWithTheBarsOnlyAndTheServiceTabsHidden) {
     EXPECT_FALSE(window->PageControl_Interface->isTabVisible(
         window->PageControl_Interface->indexOf(window->TabSheet_Calibration)));
     EXPECT_EQ(window->Label_Ranges_Base_Value->text(), "none mm");
-    const std::pair<QTimer*, int> timers[] = {{window->Timer_Resize, 1},    {window->Timer_Result, 10},
-                                              {window->Timer_Repaint, 100}, {window->Page_Calibration->Timer_Motor, 1},
-                                              {window->Timer_Errors, 1000}, {window->Timer_Video, 1000}};
+    const std::pair<QTimer*, int> timers[] = {
+        {window->Timer_Resize, 1},    {window->Timer_Result, 10},
+        {window->Timer_Repaint, 100}, {window->Page_Calibration->Timer_Motor, 1},
+        {window->Timer_Errors, 1000}, {window->Timer_Video, 1000}};
     for (const auto& [timer, interval] : timers) {
         EXPECT_EQ(timer->interval(), interval) << timer->objectName().toStdString();
         EXPECT_EQ(timer->isActive(), timer == window->Timer_Errors) << timer->objectName().toStdString();
@@ -251,14 +252,16 @@ TEST_F(SetupWindow, DelayAndExternalSignalsDialogsKeepWhatTheyDoNotShow) {
 
     // Cancel changes nothing, but the editor is redrawn from the values.
     const size_t sent = demo->sensor->Commands().size();
-    window->Parameter_Editors->ValueListEditor_User_Parameters->item(USER_EXTERNAL_SIGNALS, 1)->setText("stale");
+    window->Parameter_Editors->ValueListEditor_User_Parameters->item(USER_EXTERNAL_SIGNALS, 1)
+        ->setText("stale");
     answer = [&](QDialog&) {
         signals_dialog->RadioGroupPriority->SetItemIndex(0);
         signals_dialog->Button2Click();
     };
     window->Parameter_Editors->ValueListEditor_User_ParametersEditButtonClick();
     EXPECT_EQ(window->User_Params[USER_EXTERNAL_SIGNALS], 0xFFF8 | 0x5);
-    EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, USER_EXTERNAL_SIGNALS), QString::number(0xFFFD));
+    EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, USER_EXTERNAL_SIGNALS),
+              QString::number(0xFFFD));
     EXPECT_EQ(demo->sensor->Commands().size(), sent); // nothing is sent by an edit
 }
 
@@ -401,7 +404,8 @@ TEST_F(SetupWindow, FlashErrorDisconnectsTheWindow) {
     EXPECT_EQ(boxes[0].height, window->Collapsed_Height);
     EXPECT_EQ(window->Button_Connect->text(), "Connect");
     EXPECT_EQ(window->Panel_Angle->text(), QString("Angle = 0.000") + QChar(0xB0));
-    EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, 0), shown); // editors are left alone
+    EXPECT_EQ(Cell(window->Parameter_Editors->ValueListEditor_User_Parameters, 0),
+              shown); // editors are left alone
     EXPECT_EQ(window->User_Row, 0);
     // A quiet tick shows nothing.
     window->Timer_ErrorsTimer();
@@ -527,7 +531,8 @@ TEST_F(SetupWindow, OnlyADeliberatePickChangesAValueNeverTheWheelOrAKeyOfTheClos
     EXPECT_EQ(window->User_Row, USER_UART_BAUDRATE);
     EXPECT_EQ(window->User_Params[USER_RESULT_LENGTH], length);
     EXPECT_EQ(Cell(grid, USER_RESULT_LENGTH), "1024");
-    EXPECT_EQ(window->User_Params[USER_UART_BAUDRATE], demo->sensor->Store().working.User(USER_UART_BAUDRATE));
+    EXPECT_EQ(window->User_Params[USER_UART_BAUDRATE],
+              demo->sensor->Store().working.User(USER_UART_BAUDRATE));
 
     // Keyboard: open the list, step down twice, take it with Enter.
     QTest::keyClick(PickListOf(grid, USER_UART_BAUDRATE), Qt::Key_Down);
@@ -632,11 +637,18 @@ TEST_F(SetupWindow, TabWalksEveryControlOfThePageInReadingOrder) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     // The connect bar's lists are locked while connected: the walk starts at the button.
     window->Button_Connect->setFocus(Qt::TabFocusReason);
-    const QStringList expected = {
-        "Button_Connect", "Button_Get_Result",
-        "PageControl_Parameters", "ValueListEditor_User_Parameters", "CheckBoxReverse", "CSpinEditLevel",
-        "CSpinEdit1", "CheckBoxAuto", "CSpinEditX", "PageControl_Interface", "Chart_Result_Oscilloscope",
-        "Button_Connect"};
+    const QStringList expected = {"Button_Connect",
+                                  "Button_Get_Result",
+                                  "PageControl_Parameters",
+                                  "ValueListEditor_User_Parameters",
+                                  "CheckBoxReverse",
+                                  "CSpinEditLevel",
+                                  "CSpinEdit1",
+                                  "CheckBoxAuto",
+                                  "CSpinEditX",
+                                  "PageControl_Interface",
+                                  "Chart_Result_Oscilloscope",
+                                  "Button_Connect"};
     QStringList walked;
     for (int k = 0; k < expected.size(); ++k) {
         QWidget* focus = QApplication::focusWidget();

@@ -5,8 +5,8 @@
 
 #include "app/DemoDevices.h"
 #include "app/Main.h"
-#include "app/ParameterEditors.h"
 #include "app/ParameterDialogs.h"
+#include "app/ParameterEditors.h"
 #include "app/ParameterText.h"
 #include "link/Pause.h"
 #include "sensor/AngleText.h"
@@ -110,7 +110,9 @@ protected:
     QString Cell(QTableWidget* grid, int row) { return grid->item(row, 1)->text(); }
 
     // Makes `row` the current row of the user editor, as a click on it does.
-    void SelectUserRow(int row) { window->Parameter_Editors->ValueListEditor_User_Parameters->setCurrentCell(row, 1); }
+    void SelectUserRow(int row) {
+        window->Parameter_Editors->ValueListEditor_User_Parameters->setCurrentCell(row, 1);
+    }
 
     // Picks `text` from the drop-down of the current user row.
     void Pick(int row, const QString& text) {

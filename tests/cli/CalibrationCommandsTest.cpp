@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -221,4 +222,77 @@ TEST_F(CalibrationCommands, VerifyPrintsTheFiguresAndExitsOnTheVerdict) {
     std::remove(report.c_str());
     std::remove(csv.c_str());
     std::remove(table_file.c_str());
+}
+
+// The whole calibration in one command, then the archive it left: a pass is stored with a
+// certificate that reads back as text; a check that fails stores nothing; a restore sends an
+// entry again as a new one.
+TEST_F(CalibrationCommands, CalibrateSendCheckSaveStoresOnlyAPassAndArchivesEverySend) {
+    TStageSettings settings;
+    settings.fast = true;
+    TStageSimulator stage(settings);
+    TSensorTiming timing;
+    timing.paced = false;
+    TSensorSimulator sensor(timing);
+    sensor.SetStagePositionSource([&] { return stage.PositionUm(); });
+    const std::string data = dir + "data";
+    const std::vector<std::string> base = {"--port",
+                                           sensor.SlavePath(),
+                                           "--data",
+                                           data,
+                                           "calibrate",
+                                           "--begin",
+                                           "22000",
+                                           "--dtf",
+                                           dtf,
+                                           "--send",
+                                           "--check",
+                                           "--save",
+                                           "--profiles",
+                                           "2",
+                                           "--settle",
+                                           "0",
+                                           "--motor-port",
+                                           stage.SlavePath()};
+    ASSERT_EQ(Run(base), 0) << err.str();
+    for (const char* line : {"run\n", "send: 160 blocks in ", "Result: pass\n",
+                             ", sent whole, stored in FLASH at ", "certificate: "})
+        EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
+    EXPECT_EQ(sensor.Counters().table_saves, 1u);
+    const std::string certificate = out.str().substr(out.str().find("certificate: ") + 13);
+    const std::string pdf = certificate.substr(0, certificate.find('\n'));
+    const std::string text_file = dir + "certificate.txt";
+    ASSERT_EQ(std::system(("pdftotext -layout '" + pdf + "' '" + text_file + "'").c_str()), 0);
+    std::ifstream text_in(text_file);
+    const std::string text((std::istreambuf_iterator<char>(text_in)), std::istreambuf_iterator<char>());
+    for (const char* words :
+         {"Calibration certificate", "serial number 12345", "Computation:", "fitted", "K = 21 positions",
+          "N = 2 profiles", "x_left 0", "Z field error", "max 0.10 %", "Result: pass", "stored in FLASH at"})
+        EXPECT_NE(text.find(words), std::string::npos) << words << "\n" << text;
+
+    // Too tight a field tolerance: exit 1, the entry says fail, nothing more is stored.
+    std::vector<std::string> strict = base;
+    strict.insert(strict.end(), {"--max-field-error", "0.001"});
+    EXPECT_EQ(Run(strict), 1) << err.str();
+    EXPECT_NE(err.str().find("not stored"), std::string::npos) << err.str();
+    EXPECT_EQ(sensor.Counters().table_saves, 1u);
+
+    ASSERT_EQ(Run({"--port", sensor.SlavePath(), "--data", data, "archive", "list"}), 0) << err.str();
+    std::istringstream listing(out.str());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(listing, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u) << out.str();
+    EXPECT_NE(lines[1].find("  pass  "), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("stored 20"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("  fail  "), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find("not stored"), std::string::npos) << lines[2];
+
+    const std::string first = lines[1].substr(0, lines[1].find(' '));
+    ASSERT_EQ(Run({"--port", sensor.SlavePath(), "--data", data, "archive", "restore", first}), 0)
+        << err.str();
+    ASSERT_EQ(Run({"--port", sensor.SlavePath(), "--data", data, "archive", "list"}), 0);
+    EXPECT_NE(out.str().find(": 3 entries"), std::string::npos) << out.str();
+    EXPECT_EQ(Run({"--port", sensor.SlavePath(), "--data", data, "archive", "show", "nope"}), EXIT_NO_INPUT);
+    EXPECT_EQ(Run({"calibrate", "--begin", "22000", "--dtf", dtf, "--save"}), EXIT_USAGE); // no check
 }

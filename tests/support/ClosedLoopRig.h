@@ -5,6 +5,7 @@
 // true error of the sensor's table over the field, without noise.
 
 #include "calibration/CalibrationSequencer.h"
+#include "calibration/CalibrationWorkflow.h"
 #include "calibration/TableComputation.h"
 #include "calibration/TransmitTable.h"
 #include "calibration/VerificationRun.h"
@@ -60,6 +61,25 @@ public:
         open.port_kind = LINK_MODE_COM;
         open.device_name = stage.SlavePath();
         EXPECT_EQ(motor.Open(open), 0u);
+    }
+
+    // The sensor and the stage as the calibration workflow's devices, without pauses.
+    TWorkflowDevices Devices() {
+        TWorkflowDevices devices;
+        devices.motor = &motor;
+        devices.read_frame = [this](uint16_t* v, uint32_t capacity, uint32_t& count) {
+            return sensor.ReadCalibrData(v, capacity, count);
+        };
+        devices.read_profile = [this](uint16_t* v, uint32_t capacity, uint16_t& pairs) {
+            uint8_t status = 0;
+            return sensor.GetResult(status, pairs, v, capacity);
+        };
+        devices.transmit = [this](const uint16_t* v, uint32_t count, const TTransferProgress& progress) {
+            return sensor.TransmitTable(v, count, progress);
+        };
+        devices.save_table = [this] { return sensor.SaveTable(); };
+        devices.sleep = [](uint32_t) {};
+        return devices;
     }
 
     TVerifyOutcome Check(TVerifySettings settings = {}) {
