@@ -195,27 +195,31 @@ void TCalibrationPage::BuildControls() {
     PageControl_Calibr_View->setDocumentMode(true);
     PageControl_Calibr_View->addTab(Chart_Calibr_Oscilloscope, "Oscilloscope");
     PageControl_Calibr_View->addTab(Panel_Calibr_Check->Panel_Check_Results, "Check");
-    auto* corner = new QWidget(PageControl_Calibr_View);
-    auto* corner_row = new QHBoxLayout(corner);
-    corner_row->setContentsMargins(0, 0, 2, 0);
-    corner_row->setSpacing(4);
-    Button_Calibr_Workflow = Named(new QPushButton("Calibrate...", corner), "Button_Calibr_Workflow");
+    // The whole calibration, the archive and the certificate in a row above the tabs; the
+    // computation's choice in the tabs' corner.
+    auto* actions = new QHBoxLayout;
+    actions->setContentsMargins(4, 2, 4, 2);
+    actions->setSpacing(4);
+    Button_Calibr_Workflow = Named(new QPushButton("Calibrate...", this), "Button_Calibr_Workflow");
     Button_Calibr_Workflow->setToolTip(
         "Home, run, tables, archive, transfer, check and, on a pass, the store "
         "in FLASH with a certificate");
-    Button_Calibr_Restore = Named(new QPushButton("Restore table...", corner), "Button_Calibr_Restore");
+    Button_Calibr_Restore = Named(new QPushButton("Restore table...", this), "Button_Calibr_Restore");
     Button_Calibr_Restore->setToolTip("Send a table kept in the archive for this sensor again");
-    Button_Calibr_Certificate = Named(new QPushButton("Certificate...", corner), "Button_Calibr_Certificate");
+    Button_Calibr_Certificate = Named(new QPushButton("Certificate...", this), "Button_Calibr_Certificate");
     Button_Calibr_Certificate->setToolTip("Open the newest certificate of this sensor");
-    CheckBox_Calibr_Classic = Named(new QCheckBox("Classic computation", corner), "CheckBox_Calibr_Classic");
+    for (QPushButton* b : {Button_Calibr_Workflow, Button_Calibr_Restore, Button_Calibr_Certificate}) {
+        b->setFixedHeight(22);
+        actions->addWidget(b);
+    }
+    actions->addStretch(1);
+    CheckBox_Calibr_Classic =
+        Named(new QCheckBox("Classic computation", PageControl_Calibr_View), "CheckBox_Calibr_Classic");
     CheckBox_Calibr_Classic->setToolTip(
         "Calculate as the tables were always made: polylines between the segment centres and straight "
         "lines along Z. Unticked, the tables come from fits of every value of the run and hold the "
         "frame's edges.");
-    for (QWidget* c : std::initializer_list<QWidget*>{Button_Calibr_Workflow, Button_Calibr_Restore,
-                                                      Button_Calibr_Certificate, CheckBox_Calibr_Classic})
-        corner_row->addWidget(c);
-    PageControl_Calibr_View->setCornerWidget(corner, Qt::TopRightCorner);
+    PageControl_Calibr_View->setCornerWidget(CheckBox_Calibr_Classic, Qt::TopRightCorner);
 
     Label_Calibr_Progress = Named(new QLabel(this), "Label_Calibr_Progress");
     Label_Motor_State = Named(new QLabel(this), "Label_Motor_State");
@@ -229,6 +233,7 @@ void TCalibrationPage::BuildControls() {
     status->addWidget(Label_Motor_State, 2);
     auto* left = new QVBoxLayout;
     left->setSpacing(0);
+    left->addLayout(actions);
     left->addWidget(PageControl_Calibr_View, 1);
     left->addWidget(Panel_Calibr_Check);
     left->addLayout(status);
@@ -744,10 +749,30 @@ void TCalibrationPage::Button_TABLE_SaveClick() {
         TTableArchive archive = Archive();
         if (std::optional<TArchiveEntry> entry = archive.Find(Working_Table.archive_id)) {
             entry->stored_at = NowText();
+            const TVerifyOutcome& check = Panel_Calibr_Check->LastOutcome();
+            if (!entry->certificate.empty() && check.Finished())
+                WriteDocuments(Last_Check_Info, check.result, *entry);
             archive.Update(*entry);
             Last_Entry = *entry;
         }
     }
+}
+
+// The map picture beside the entry's report and the certificate, which says whether the
+// sensor stored the table; written again when a later Save table stores it.
+TCalibrResult TCalibrationPage::WriteDocuments(const TVerifyReportInfo& info, const TVerifyResult& result,
+                                               TArchiveEntry& entry) {
+    TTableArchive archive = Archive();
+    const std::string report = archive.EntryFile(entry.id, ARCHIVE_REPORT_FILE);
+    const double field_um =
+        info.settings.tolerances.z_field_pct / 100.0 * info.identity[IDENTITY_RANGE_Z] * 1000.0;
+    TCalibrResult r = WriteErrorMapPng(VerifySiblingPath(report, VERIFY_MAP_PNG_ENDING), result, field_um);
+    if (r.Ok())
+        r = WriteCertificatePdf(archive.EntryFile(entry.id, ARCHIVE_CERTIFICATE_FILE),
+                                {info, entry.method, entry.id, entry.stored_at}, result);
+    if (r.Ok())
+        entry.certificate = ARCHIVE_CERTIFICATE_FILE;
+    return r;
 }
 
 // A check after a transfer judges the working table; its report and certificate go into the
@@ -762,20 +787,13 @@ void TCalibrationPage::AfterCheck(const TVerifyReportInfo& info, const TVerifyRe
         return;
     entry->verdict = Working_Table.verdict;
     entry->z_field_error_um = result.figures.z_field_error_um;
-    const std::string report = archive.EntryFile(entry->id, ARCHIVE_REPORT_FILE);
-    const double field_um =
-        info.settings.tolerances.z_field_pct / 100.0 * info.identity[IDENTITY_RANGE_Z] * 1000.0;
-    TCalibrResult r = WriteVerifyReport(report, info, result);
-    if (r.Ok())
-        r = WriteErrorMapPng(VerifySiblingPath(report, VERIFY_MAP_PNG_ENDING), result, field_um);
+    Last_Check_Info = info;
+    TCalibrResult r = WriteVerifyReport(archive.EntryFile(entry->id, ARCHIVE_REPORT_FILE), info, result);
     if (r.Ok()) {
         entry->report = ARCHIVE_REPORT_FILE;
-        r = WriteCertificatePdf(archive.EntryFile(entry->id, ARCHIVE_CERTIFICATE_FILE),
-                                {info, entry->method, entry->id, entry->stored_at}, result);
+        r = WriteDocuments(info, result, *entry);
     }
-    if (r.Ok())
-        entry->certificate = ARCHIVE_CERTIFICATE_FILE;
-    else
+    if (!r.Ok())
         ShowMessage(r.message);
     archive.Update(*entry);
     Last_Entry = *entry;
@@ -837,20 +855,9 @@ TWorkflowHooks TCalibrationPage::Hooks(QProgressDialog& dialog, const QString& t
         QApplication::processEvents();
         return !dialog.wasCanceled();
     };
-    hooks.write_documents = [this](const std::string& report, const TVerifyReportInfo& info,
-                                   const TVerifyResult& result, TArchiveEntry& entry) {
-        TTableArchive archive = Archive();
-        const double field_um =
-            info.settings.tolerances.z_field_pct / 100.0 * info.identity[IDENTITY_RANGE_Z] * 1000.0;
-        TCalibrResult r =
-            WriteErrorMapPng(VerifySiblingPath(report, VERIFY_MAP_PNG_ENDING), result, field_um);
-        if (r.Ok())
-            r = WriteCertificatePdf(archive.EntryFile(entry.id, ARCHIVE_CERTIFICATE_FILE),
-                                    {info, entry.method, entry.id, entry.stored_at}, result);
-        if (r.Ok())
-            entry.certificate = ARCHIVE_CERTIFICATE_FILE;
-        return r;
-    };
+    hooks.write_documents = [this](const std::string&, const TVerifyReportInfo& info,
+                                   const TVerifyResult& result,
+                                   TArchiveEntry& entry) { return WriteDocuments(info, result, entry); };
     return hooks;
 }
 

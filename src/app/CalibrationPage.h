@@ -152,8 +152,11 @@ public:
 private:
     THost host;
     bool Check_Running = false;
-    bool Run_Partial = false;  // the data in Calibr_Data are not a whole run
-    std::string Motor_Problem; // the last motor fault, said in Label_Motor_State
+    bool Run_Partial = false;          // the data in Calibr_Data are not a whole run
+    std::string Motor_Problem;         // the last motor fault, said in Label_Motor_State
+    TVerifyReportInfo Last_Check_Info; // of the check that judged the working table
+    TCalibrResult WriteDocuments(const TVerifyReportInfo& info, const TVerifyResult& result,
+                                 TArchiveEntry& entry);
     void BuildControls();
     void ConnectControls();
     TCalibrationCheck::THost CheckHost();

@@ -157,7 +157,7 @@ TCalibrResult WriteCertificatePdf(const std::string& path, const TCertificateInf
             {"Checked", Q(info.report.date_time)},
             {"Tool", "zq455 " ZQ455_VERSION},
             {"Computation", info.method.empty() ? QString("not known") : Q(info.method)},
-            {"Check", QString("K = %1 positions from %2 um, N = %3 profiles each, settle %4 ms, pitch %5 um")
+            {"Check", QString("K = %1 positions from %2 um, N = %3 profiles, settle %4 ms, pitch %5 um")
                           .arg(s.positions)
                           .arg(s.begin_um)
                           .arg(s.profiles)
