@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "link/ResultCodes.h"
+#include "link/UsbDirectory.h"
 #include "sensor/AngleText.h"
 #include "sensor/ParameterMap.h"
 #include "sim/SensorSimulator.h"
@@ -20,8 +21,8 @@
 namespace zq455::cli {
 namespace {
 
-constexpr const char* OPTIONS_SYNOPSIS =
-    "zq455 [--port PATH | --usb DESCRIPTION] [--baud N] [--address N] [--data DIR] COMMAND ...";
+constexpr const char* OPTIONS_SYNOPSIS = "zq455 [--port PATH | --usb DESCRIPTION | --serial SERIAL] [--baud "
+                                         "N] [--address N] [--data DIR] COMMAND ...";
 constexpr uint32_t TABLE_FILE_BYTES = TABLE_VALUES * 2;
 // ReadCalibrData gets all a reply can hold: 16383 bytes of two groups a value.
 constexpr uint32_t CALIBR_CAPACITY = protocol::PACKET_DATA_SIZE / 2;
@@ -261,6 +262,7 @@ void PrintHelp(const std::vector<TCliCommand>& commands, std::ostream& out) {
         << "  --port PATH          open a serial port or pseudo-terminal by its path\n"
         << "  --usb DESCRIPTION    open a USB serial device by its description (default \""
         << SENSOR_USB_DESCRIPTION << "\")\n"
+        << "  --serial SERIAL      open the USB serial device with this FTDI serial number (see list)\n"
         << "  --baud N             bit rate: 4800, 9600, 19200, 38400, 115200, 230400, 460800, 921600 "
            "(default "
            "921600)\n"
@@ -420,6 +422,8 @@ std::vector<TCliCommand> DefaultCommands() {
     commands.push_back(CalibrateCommand());
     commands.push_back(VerifyCommand());
     commands.push_back(ArchiveCommand());
+    commands.push_back(ListCommand());
+    commands.push_back(ScanCommand());
     commands.push_back(SettingsCommand());
     commands.push_back(ProfileCommand());
     commands.push_back(SimulateCommand(SimulatedSensorAndStage()));
@@ -442,6 +446,8 @@ int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::stri
     app.add_flag("--version", version);
     CLI::Option* port_option = app.add_option("--port", port);
     CLI::Option* usb_option = app.add_option("--usb", usb);
+    std::string serial;
+    CLI::Option* serial_option = app.add_option("--serial", serial);
     CLI::Option* baud_option = app.add_option("--baud", baud);
     CLI::Option* address_option = app.add_option("--address", address);
     app.add_option("--data", options.data_dir);
@@ -502,6 +508,22 @@ int RunCli(const std::vector<TCliCommand>& commands, const std::vector<std::stri
     // The options' values, checked as they always were.
     if (port_option->count() && usb_option->count())
         return probe.Usage("COMMAND ...   (--port and --usb exclude each other; see --help)");
+    if ((port_option->count() || usb_option->count()) && serial_option->count())
+        return probe.Usage("COMMAND ...   (--serial excludes --port and --usb; see --help)");
+    if (serial_option->count()) {
+        // Two sensors on one PC: the FTDI serial number tells them apart, whatever tty each got.
+        const auto ttys = TUsbDeviceDirectory::ListUsbTtys(TUsbDeviceDirectory::SysfsRoot(),
+                                                           TUsbDeviceDirectory::DevRoot());
+        const auto it =
+            std::find_if(ttys.begin(), ttys.end(), [&](const TUsbTty& t) { return t.serial == serial; });
+        if (it == ttys.end()) {
+            probe.Err() << "No USB serial device with the serial number " << serial
+                        << " (zq455 list shows them).\n";
+            return EXIT_NO_INPUT;
+        }
+        port = it->tty;
+        port_option = serial_option;
+    }
     if (port_option->count()) {
         options.mode = LINK_MODE_COM;
         options.device = port;

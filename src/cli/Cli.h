@@ -116,6 +116,9 @@ TCliCommand CalibrateCommand();
 TCliCommand VerifyCommand();
 // archive list | show ID | restore ID [--save]: the tables kept for the connected sensor.
 TCliCommand ArchiveCommand();
+// list: the serial devices; scan: a sensor at an unknown bit rate and address.
+TCliCommand ListCommand();
+TCliCommand ScanCommand();
 // settings save | diff | apply: the sensor's settings as a file.
 TCliCommand SettingsCommand();
 // profile [--txt FILE]: one profile in mm, or written as the window's profile text file.

@@ -193,7 +193,8 @@ uint32_t TInterface::Open(const TLinkSettings& link_settings) {
     }
 
     timeouts.read_interval_ms = settings.read_interval_ms;
-    timeouts.read_total_multiplier_ms = settings.read_interval_ms;
+    timeouts.read_total_multiplier_ms =
+        settings.read_per_byte_ms >= 0 ? uint32_t(settings.read_per_byte_ms) : settings.read_interval_ms;
     timeouts.read_total_constant_ms = settings.read_total_ms;
     ApplyLineSettings();
 

@@ -35,6 +35,9 @@ struct TLinkSettings {
     uint32_t out_queue = 0;
     uint32_t read_interval_ms = 0; // longest gap between two bytes, and the per-byte part of the time-out
     uint32_t read_total_ms = 0;    // fixed part of the read time-out
+    // Per-byte part of the read time-out when not negative (else read_interval_ms): a scan
+    // that must give up quickly on a silent address sets 0.
+    int32_t read_per_byte_ms = -1;
 };
 
 // One transfer: `length` bytes at `data`. `overlapped` is always null: all transfers block.

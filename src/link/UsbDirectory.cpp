@@ -60,11 +60,10 @@ std::optional<std::string> TUsbDeviceDirectory::FindRegistered(const std::string
     return it->second;
 }
 
-std::vector<std::string> TUsbDeviceDirectory::FindTtyByProduct(const std::string& description,
-                                                               const std::string& sysfs_root,
-                                                               const std::string& dev_root) {
+std::vector<TUsbTty> TUsbDeviceDirectory::ListUsbTtys(const std::string& sysfs_root,
+                                                      const std::string& dev_root) {
     namespace fs = std::filesystem;
-    std::vector<std::string> found;
+    std::vector<TUsbTty> found;
     std::error_code ec;
     const fs::path tty_class = fs::path(sysfs_root) / "class" / "tty";
     const fs::path root = fs::weakly_canonical(fs::path(sysfs_root), ec);
@@ -79,15 +78,30 @@ std::vector<std::string> TUsbDeviceDirectory::FindTtyByProduct(const std::string
         for (fs::path dir = device; !dir.empty() && dir != root && dir != dir.root_path();
              dir = dir.parent_path()) {
             if (fs::exists(dir / "idVendor", ec) && fs::exists(dir / "product", ec)) {
-                if (ReadFirstLine(dir / "product") == description)
-                    found.push_back((fs::path(dev_root) / name).string());
+                found.push_back({(fs::path(dev_root) / name).string(), ReadFirstLine(dir / "product"),
+                                 fs::exists(dir / "serial", ec) ? ReadFirstLine(dir / "serial") : ""});
                 break;
             }
         }
         ec.clear();
     }
-    std::sort(found.begin(), found.end());
+    std::sort(found.begin(), found.end(), [](const TUsbTty& a, const TUsbTty& b) { return a.tty < b.tty; });
     return found;
+}
+
+std::vector<std::string> TUsbDeviceDirectory::FindTtyByProduct(const std::string& description,
+                                                               const std::string& sysfs_root,
+                                                               const std::string& dev_root) {
+    std::vector<std::string> found;
+    for (const TUsbTty& tty : ListUsbTtys(sysfs_root, dev_root))
+        if (tty.product == description)
+            found.push_back(tty.tty);
+    return found;
+}
+
+std::vector<std::pair<std::string, std::string>> TUsbDeviceDirectory::ListRegistered() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    return {State().registered.begin(), State().registered.end()};
 }
 
 std::vector<std::string> TUsbDeviceDirectory::FindTtyByProduct(const std::string& description) {

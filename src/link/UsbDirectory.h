@@ -8,11 +8,19 @@
 #include <optional>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zq455 {
 
 struct TFtdiCalls;
+
+// A tty of a USB serial device, as sysfs describes it.
+struct TUsbTty {
+    std::string tty;     // <dev_root>/<name>
+    std::string product; // the USB device's product string
+    std::string serial;  // its serial number (the FTDI chip's), "" when it has none
+};
 
 class TUsbDeviceDirectory {
 public:
@@ -30,6 +38,10 @@ public:
                                                      const std::string& sysfs_root,
                                                      const std::string& dev_root);
     static std::vector<std::string> FindTtyByProduct(const std::string& description);
+    // Every tty of a USB device under <sysfs>/class/tty, sorted by path.
+    static std::vector<TUsbTty> ListUsbTtys(const std::string& sysfs_root, const std::string& dev_root);
+    // The devices registered in this process: description and tty path.
+    static std::vector<std::pair<std::string, std::string>> ListRegistered();
 
     static void SetSysfsRoot(const std::string& sysfs_root, const std::string& dev_root = "/dev");
     static std::string SysfsRoot();

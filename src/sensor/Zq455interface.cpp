@@ -32,7 +32,8 @@ uint32_t TZQ455Interface::Open(const TSensorConnection& record) {
     link_settings.in_queue = 1024;
     link_settings.out_queue = 1024;
     link_settings.read_interval_ms = 10;
-    link_settings.read_total_ms = 1000;
+    link_settings.read_total_ms = record.reply_timeout_ms;
+    link_settings.read_per_byte_ms = record.short_replies ? 0 : -1;
     status = link.Open(link_settings);
     return status;
 }

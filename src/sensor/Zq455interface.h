@@ -20,6 +20,8 @@ struct TSensorConnection {
     std::string name;
     uint32_t baud = 921600;
     uint8_t address = 0;
+    uint32_t reply_timeout_ms = 1000; // how long a reply may take, beyond the byte gap a byte
+    bool short_replies = false;       // the time-out is reply_timeout_ms alone (the scan)
 };
 
 // Progress of a table transfer: blocks done so far, blocks in all.

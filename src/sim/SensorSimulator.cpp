@@ -202,6 +202,10 @@ TSensorStore TSensorSimulator::Store() const {
 void TSensorSimulator::SetStore(const TSensorStore& value) {
     std::lock_guard<std::mutex> guard(lock);
     store = value;
+    // As at power-up: the sensor answers at the address and rate its values hold.
+    address = static_cast<uint8_t>(store.working.User(USER_NETWORK_ADDRESS));
+    baud = BaudOfCode(store.working.User(USER_UART_BAUDRATE));
+    pending_baud = 0;
 }
 
 std::vector<uint16_t> TSensorSimulator::TableMemory() const {

@@ -3,6 +3,7 @@
 #include "link/PseudoTerminal.h"
 #include "link/ResultCodes.h"
 #include "support/BytePeer.h"
+#include "support/FakeSysfs.h"
 #include "support/FtdiDouble.h"
 #include "support/TempFolder.h"
 
@@ -13,44 +14,9 @@
 
 namespace fs = std::filesystem;
 using namespace zq455;
+using zq455::test::FakeSysfs;
 
-namespace {
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
-
-// A sysfs tree as the kernel lays it out for two FTDI adapters, a platform serial port and a
-// tty without a device.
-class FakeSysfs : public ::testing::Test {
-protected:
-    void SetUp() override {
-        root = folder.Dir();
-        AddUsbTty("ttyUSB0", "1-1", "D2XX Recovery PID for XP");
-        AddUsbTty("ttyUSB1", "1-2", "VELMOR MOTOR DRIVER INTERFACE");
-        fs::create_directories(root / "devices/platform/serial8250/tty/ttyS0");
-        fs::create_directories(root / "class/tty/ttyS0");
-        fs::create_directory_symlink(root / "devices/platform/serial8250/tty/ttyS0",
-                                     root / "class/tty/ttyS0/device");
-        fs::create_directories(root / "class/tty/tty1");
-        fs::create_directories(root / "dev");
-    }
-    void TearDown() override { TUsbDeviceDirectory::SetSysfsRoot("/sys", "/dev"); }
-    void AddUsbTty(const std::string& name, const std::string& port, const std::string& product) {
-        const fs::path usb = root / "devices/pci0000:00/usb1" / port;
-        WriteFile(usb / "idVendor", "0403\n");
-        WriteFile(usb / "product", product + "\n");
-        const fs::path iface = usb / (port + ":1.0") / name;
-        WriteFile(iface / "latency_timer", "16\n");
-        fs::create_directories(root / "class/tty" / name);
-        fs::create_directory_symlink(iface, root / "class/tty" / name / "device");
-    }
-    const test::TTempFolder folder{"sysfs"};
-    fs::path root;
-};
-
-} // namespace
+namespace {} // namespace
 
 TEST_F(FakeSysfs, FindsTheTtyWhoseUsbDeviceReportsTheProduct) {
     const std::string dev = (root / "dev").string();
