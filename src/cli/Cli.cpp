@@ -385,30 +385,78 @@ std::vector<TCliCommand> SensorCommands() {
 TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices) {
     TCliCommand command;
     command.name = "simulate";
-    command.help = {"simulate [--unpaced]          start the virtual devices on pseudo-terminals, print",
-                    "                              \"<device> PATH\" for each, serve until interrupted"};
+    command.help = {
+        "simulate [--unpaced] [--sensors N]",
+        "                              start the virtual devices on pseudo-terminals, print",
+        "                              \"<device> PATH\" for each, serve until interrupted;",
+        "                              --sensors N (1..8): N sensors, each further one with its own",
+        "                              serial number, address and bit rate; the line \"replug K\" on",
+        "                              standard input unplugs sensor K (0 first) and brings it back",
+        "                              under a new path with the same identity"};
     command.run = [devices = std::move(devices)](TCliSession& session, const TArgs& args) -> int {
+        constexpr const char* synopsis = "simulate [--unpaced] [--sensors N]";
         TSimulateOptions options;
-        for (const auto& arg : args) {
-            if (arg != "--unpaced")
-                return session.Usage("simulate [--unpaced]");
-            options.paced = false;
+        uint32_t sensors = 1;
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--unpaced")
+                options.paced = false;
+            else if (args[i] == "--sensors" && i + 1 < args.size() && ParseDecimal(args[i + 1], 8, sensors) &&
+                     sensors >= 1)
+                ++i;
+            else
+                return session.Usage(synopsis);
         }
-        std::vector<std::shared_ptr<void>> running;
-        for (const auto& device : devices) {
+        struct TRunning {
+            const TSimulatedDevice* device;
+            unsigned index;
+            std::shared_ptr<void> object;
+        };
+        std::vector<TRunning> running;
+        // Starts one device and prints where it is; false when no pseudo-terminal was had.
+        auto start = [&](TRunning& r) {
+            TSimulateOptions own = options;
+            own.index = r.index;
             std::string path;
-            auto object = device.start(options, path);
-            if (!object) {
-                session.Err() << "The virtual " << device.label
+            r.object = r.device->start(own, path);
+            if (!r.object) {
+                session.Err() << "The virtual " << r.device->label
                               << " could not be started (no pseudo-terminal).\n";
-                return RESULT_PORT_NOT_OPENED;
+                return false;
             }
-            running.push_back(std::move(object));
-            session.Out() << device.label << " " << path << "\n";
-        }
-        session.Out().flush();
-        while (!session.Environment().stop_requested())
+            session.Out() << r.device->label << " " << path;
+            if (r.device->label == "sensor" && r.index > 0) {
+                const TSimulatedSensorSettings s = SimulatedSensorSettings(r.index);
+                session.Out() << " (serial " << s.serial << ", address " << int(s.address) << ", " << s.baud
+                              << " bit/s)";
+            }
+            session.Out() << "\n";
+            session.Out().flush();
+            return true;
+        };
+        for (const auto& device : devices)
+            for (unsigned k = 0; k < (device.label == "sensor" ? sensors : 1u); ++k) {
+                running.push_back({&device, k, nullptr});
+                if (!start(running.back()))
+                    return RESULT_PORT_NOT_OPENED;
+            }
+        std::string line;
+        while (!session.Environment().stop_requested()) {
+            const auto& next_line = session.Environment().next_line;
+            uint32_t k = 0;
+            if (next_line && next_line(line) && line.starts_with("replug ") &&
+                ParseDecimal(line.substr(7), 7, k)) {
+                // Unplugged and back: the same sensor on a new pseudo-terminal (made before the old
+                // one goes, so the kernel cannot hand out the same number), the old one closed.
+                for (TRunning& r : running)
+                    if (r.device->label == "sensor" && r.index == k) {
+                        std::shared_ptr<void> unplugged = std::move(r.object);
+                        if (!start(r))
+                            return RESULT_PORT_NOT_OPENED;
+                    }
+                continue;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
         return 0;
     };
     return command;

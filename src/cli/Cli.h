@@ -47,6 +47,9 @@ struct TCliEnvironment {
     // `simulate` serves until this returns true; it is asked from the serving thread about
     // every 50 ms, after the device paths have been printed.
     std::function<bool()> stop_requested = [] { return false; };
+    // `simulate` asks this about every 50 ms for a line typed to it ("replug K"); false when
+    // none is waiting. The program reads its standard input here; tests hand lines in.
+    std::function<bool(std::string& line)> next_line;
 };
 
 // One run of one command: the options, the streams and the sensor link, opened on first use.
@@ -95,8 +98,18 @@ struct TCliCommand {
 // pseudo-terminal the program should open and returns the object to keep while serving
 // (null when it could not be started). `simulate` prints "<label> <path>".
 struct TSimulateOptions {
-    bool paced = true; // --unpaced turns the wire-time pacing off
+    bool paced = true;  // --unpaced turns the wire-time pacing off
+    unsigned index = 0; // which of several sensors (--sensors N): 0 is the demo's own
 };
+
+// Sensor k of `simulate --sensors N`: the first keeps the defaults (serial 12345, address 0,
+// 921600 bit/s); each further one has a serial, an address and a bit rate of its own.
+struct TSimulatedSensorSettings {
+    uint32_t serial = 12345;
+    uint8_t address = 0;
+    uint32_t baud = 921600;
+};
+TSimulatedSensorSettings SimulatedSensorSettings(unsigned index);
 struct TSimulatedDevice {
     std::string label;
     std::function<std::shared_ptr<void>(const TSimulateOptions& options, std::string& path)> start;

@@ -108,6 +108,13 @@ TCliCommand MotorCommand() {
             Motor};
 }
 
+TSimulatedSensorSettings SimulatedSensorSettings(unsigned index) {
+    if (index == 0)
+        return {};
+    // 460800, 230400, ... down the list of rates, then round again.
+    return {12345 + index, uint8_t(index % 32), BAUD_CODES[(7 - index % 8) % 8].baud};
+}
+
 std::vector<TSimulatedDevice> SimulatedSensorAndStage() {
     // The sensor's calibration frames follow the stage, so the sensor asks the stage for its
     // position; the stage is started second and handed over through this slot.
@@ -119,6 +126,20 @@ std::vector<TSimulatedDevice> SimulatedSensorAndStage() {
             auto sim = std::make_shared<TSensorSimulator>(timing);
             if (!sim->IsValid())
                 return nullptr;
+            if (options.index > 0) {
+                const TSimulatedSensorSettings own = SimulatedSensorSettings(options.index);
+                auto identity = TSensorSimulator::DEFAULT_IDENTITY;
+                identity[IDENTITY_SERIAL_LO] = uint16_t(own.serial & 0xFFFF);
+                identity[IDENTITY_SERIAL_HI] = uint16_t(own.serial >> 16);
+                sim->SetIdentity(identity);
+                TSensorStore store = sim->Store();
+                uint8_t code = 0;
+                CodeOfBaud(own.baud, code);
+                store.working.factory[USER_FIRST_FACTORY + USER_NETWORK_ADDRESS] = own.address;
+                store.working.factory[USER_FIRST_FACTORY + USER_UART_BAUDRATE] = code;
+                store.flash = store.working;
+                sim->SetStore(store);
+            }
             sim->SetStagePositionSource([stage_slot] {
                 auto stage = stage_slot->lock();
                 return stage ? stage->PositionUm() : 0.0;

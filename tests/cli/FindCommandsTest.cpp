@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 using namespace zq455;
 using namespace zq455::cli;
@@ -79,6 +83,77 @@ TEST_F(FindCommands, ScanFindsTheSensorAtItsRateAndAddressAndNowhereElse) {
     EXPECT_EQ(Run({"--port", sensor.SlavePath(), "scan", "--rates", "19200", "--addresses", "5"}), 0);
     EXPECT_EQ(Run({"--port", sensor.SlavePath(), "scan", "--rates", "19201"}), EXIT_USAGE);
     EXPECT_EQ(Run({"--port", sensor.SlavePath(), "scan", "--addresses", "9-3"}), EXIT_USAGE);
+}
+
+} // namespace
+
+namespace {
+
+// Three virtual sensors, each at its own serial, address and rate; one replugged comes back
+// under a new path with the same identity.
+TEST(CliSimulateSensors, EachSensorHasItsOwnIdentityAndAReplugBringsItBackElsewhere) {
+    std::ostringstream out, err;
+    std::mutex lock;
+    std::string printed;
+    std::vector<std::string> typed;
+    std::atomic<bool> stop{false};
+    TCliEnvironment environment{&out, &err, [](uint32_t) {}};
+    environment.stop_requested = [&] {
+        std::lock_guard<std::mutex> guard(lock);
+        printed = out.str();
+        return stop.load();
+    };
+    environment.next_line = [&](std::string& line) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (typed.empty())
+            return false;
+        line = typed.front();
+        typed.erase(typed.begin());
+        return true;
+    };
+    int status = -1;
+    std::thread serve([&] { status = RunCli({"simulate", "--unpaced", "--sensors", "3"}, environment); });
+    // The path of sensor `k` as last printed, once `lines` lines are out.
+    auto path_of = [&](const std::string& tail, size_t lines) {
+        for (int i = 0; i < 300; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::lock_guard<std::mutex> guard(lock);
+            if (size_t(std::count(printed.begin(), printed.end(), '\n')) < lines)
+                continue;
+            std::istringstream in(printed);
+            std::string found;
+            for (std::string line; std::getline(in, line);)
+                if (line.starts_with("sensor ") && line.ends_with(tail))
+                    found = line.substr(7, line.size() - 7 - tail.size());
+            return found;
+        }
+        return std::string();
+    };
+    const std::string second = path_of(" (serial 12347, address 2, 230400 bit/s)", 4);
+    const std::string first = path_of(" (serial 12346, address 1, 460800 bit/s)", 4);
+    ASSERT_FALSE(second.empty()) << printed;
+    std::ostringstream client_out, client_err;
+    TCliEnvironment client{&client_out, &client_err, [](uint32_t) {}};
+    ASSERT_EQ(RunCli({"--port", second, "scan"}, client), 0) << client_err.str();
+    EXPECT_NE(client_out.str().find("found: 230400 bit/s, address 2: device type 455, modification 1, serial "
+                                    "number 12347"),
+              std::string::npos)
+        << client_out.str();
+
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        typed.push_back("replug 1");
+    }
+    const std::string again = path_of(" (serial 12346, address 1, 460800 bit/s)", 5);
+    EXPECT_NE(again, first);
+    client_out.str("");
+    EXPECT_EQ(RunCli({"--port", again, "--baud", "460800", "--address", "1", "identify"}, client), 0)
+        << client_err.str();
+    EXPECT_NE(client_out.str().find("12346"), std::string::npos) << client_out.str();
+    EXPECT_NE(RunCli({"--port", first, "--baud", "460800", "--address", "1", "identify"}, client), 0);
+    stop = true;
+    serve.join();
+    EXPECT_EQ(status, 0);
 }
 
 } // namespace
