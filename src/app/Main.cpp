@@ -2,6 +2,7 @@
 
 #include "CalibrationPage.h"
 #include "CameraAids.h"
+#include "ConnectBar.h"
 #include "DensityPlottable.h"
 #include "ParameterDialogs.h"
 #include "ParameterEditors.h"
@@ -184,18 +185,15 @@ int TForm_Main::DefaultShowModal(QDialog& dialog) {
 }
 
 void TForm_Main::BuildConnectBar() {
-    Panel_Connect = MakePanel(this, "Panel_Connect");
-    Label_Connect_Baud = MakeLabel(Panel_Connect, "Label_Connect_Baud", "Baud rate:", 10, 8);
-    ComboBox_Connect_Baud = Named(new QComboBox(Panel_Connect), "ComboBox_Connect_Baud");
-    for (const TBaudCode& entry : BAUD_CODES)
-        ComboBox_Connect_Baud->addItem(QString::number(entry.baud));
-    ComboBox_Connect_Baud->setGeometry(10, 25, 97, 22);
-    Label_Connect_NetAddress =
-        MakeLabel(Panel_Connect, "Label_Connect_NetAddress", "Net number of device:", 122, 8);
-    ComboBox_Connect_NetAddress = Named(new QComboBox(Panel_Connect), "ComboBox_Connect_NetAddress");
-    ComboBox_Connect_NetAddress->setGeometry(122, 25, 121, 22);
-    ComboBox_Connect_NetAddress->setMaxVisibleItems(16);
-    Button_Connect = MakeButton(Panel_Connect, "Button_Connect", "Connect", QRect(262, 16, 105, 28));
+    TConnectBar::THost host;
+    host.sensor_connected = [this] { return IsConnected(); };
+    host.show_progress = [this](QProgressDialog& dialog) { ShowProgress(dialog); };
+    host.show_modal = [this](QDialog& dialog) { return ShowModal(dialog); };
+    Connect_Bar = new TConnectBar(host, this);
+    Panel_Connect = Connect_Bar;
+    ComboBox_Connect_Baud = Connect_Bar->ComboBox_Connect_Baud;
+    ComboBox_Connect_NetAddress = Connect_Bar->ComboBox_Connect_NetAddress;
+    Button_Connect = Connect_Bar->Button_Connect;
     Button_Get_Result =
         MakeButton(Panel_Connect, "Button_Get_Result", "Start Measure", QRect(382, 16, 105, 28));
     Button_Get_Video = MakeButton(Panel_Connect, "Button_Get_Video", "Get BITMAP", QRect(502, 16, 105, 28));
@@ -393,6 +391,8 @@ std::vector<QWidget*> TForm_Main::TabOrder() const {
                                    Button_Connect,
                                    Button_Get_Result,
                                    Button_Get_Video,
+                                   Connect_Bar->ComboBox_Connect_Device,
+                                   Connect_Bar->Button_Connect_Find,
                                    PageControl_Parameters->tabBar(),
                                    Parameter_Editors->ValueListEditor_User_Parameters,
                                    Parameter_Editors->ValueListEditor_Factory_Parameters,
@@ -485,10 +485,7 @@ QString TForm_Main::DataFolder() const {
 }
 
 void TForm_Main::FillNetAddressList() {
-    ComboBox_Connect_NetAddress->clear();
-    for (int k = 0; k < 32; ++k)
-        ComboBox_Connect_NetAddress->addItem(QString::number(k));
-    ComboBox_Connect_NetAddress->setCurrentIndex(0);
+    Connect_Bar->FillNetAddressList();
 }
 
 void TForm_Main::ShowAngle() {
@@ -616,6 +613,7 @@ void TForm_Main::Button_ConnectClick() {
         Button_Connect->setText("Connect");
         ComboBox_Connect_Baud->setEnabled(true);
         ComboBox_Connect_NetAddress->setEnabled(true);
+        Connect_Bar->SetDeviceChoiceEnabled(true);
         Timer_Resize->start();
         Button_Get_Result->setEnabled(false);
         Button_Get_Video->setEnabled(false);
@@ -629,11 +627,7 @@ void TForm_Main::Button_ConnectClick() {
         ShowModal(box);
         return;
     }
-    TSensorConnection record;
-    record.mode = LINK_MODE_USB;
-    record.name = SENSOR_USB_DESCRIPTION;
-    record.baud = ComboBox_Connect_Baud->currentText().toUInt();
-    record.address = static_cast<uint8_t>(ComboBox_Connect_NetAddress->currentText().toUInt() & 0xFF);
+    const TSensorConnection record = Connect_Bar->Selection();
 
     const QRect bounds = PaintBox_BitMap->geometry();
     Video_ROI = {bounds.left(), bounds.top(), bounds.left() + bounds.width(), bounds.top() + bounds.height()};
@@ -671,6 +665,7 @@ void TForm_Main::Button_ConnectClick() {
     Page_Calibration->SensorConnected();
     ComboBox_Connect_Baud->setEnabled(false);
     ComboBox_Connect_NetAddress->setEnabled(false);
+    Connect_Bar->SetDeviceChoiceEnabled(false);
     Button_Get_Result->setEnabled(true);
     Timer_Resize->start();
     PageControl_Interface->setEnabled(true);
@@ -733,6 +728,7 @@ void TForm_Main::Timer_ErrorsTimer() {
         ShowIdentityNone();
         ComboBox_Connect_Baud->setEnabled(true);
         ComboBox_Connect_NetAddress->setEnabled(true);
+        Connect_Bar->SetDeviceChoiceEnabled(true);
         Button_Get_Result->setText("Start Measure");
         Button_Get_Result->setEnabled(false);
         Button_Get_Video->setEnabled(false);

@@ -48,6 +48,7 @@ class QTimer;
 namespace zq455 {
 
 class TCalibrationPage;
+class TConnectBar;
 class TCameraAids;
 class TParameterEditors;
 class TSettingsFiles;
@@ -204,10 +205,10 @@ public:
     void SetMinHeight(int height);
 
     // ---- Controls ----
+    // The connect bar (ConnectBar.h); the pointers below are its controls.
+    TConnectBar* Connect_Bar = nullptr;
     QFrame* Panel_Connect = nullptr;
-    QLabel* Label_Connect_Baud = nullptr;
     QComboBox* ComboBox_Connect_Baud = nullptr;
-    QLabel* Label_Connect_NetAddress = nullptr;
     QComboBox* ComboBox_Connect_NetAddress = nullptr;
     QPushButton* Button_Connect = nullptr;
     QPushButton* Button_Get_Result = nullptr;

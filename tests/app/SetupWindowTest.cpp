@@ -2,6 +2,7 @@
 // message boxes are answered by the hook the window routes them through.
 
 #include "WindowFixture.h"
+#include "app/ConnectBar.h"
 #include "app/ParameterDelegates.h"
 #include "app/WaitCursor.h"
 
@@ -702,4 +703,35 @@ TEST_F(SetupWindow, TabWalksTheCalibrationPageTopToBottomAndLeavesIt) {
     EXPECT_LT(walked.indexOf("Button_TABLE_Save"), walked.indexOf("Button_Calibr_Check"));
     EXPECT_EQ(walked.removeDuplicates(), 0);
     EXPECT_EQ(walked.back(), "Button_Connect");
+}
+
+// "Find..." finds a sensor whose rate and address were changed and sets the bar to them;
+// Connect then reaches it, by its description or by the path typed into the device list.
+TEST_F(SetupWindow, FindSetsTheBarToTheSensorThatAnsweredAndATypedPathConnects) {
+    TSensorStore store = demo->sensor->Store();
+    store.working.factory[USER_FIRST_FACTORY + USER_NETWORK_ADDRESS] = 5;
+    store.working.factory[USER_FIRST_FACTORY + USER_UART_BAUDRATE] = 0x42; // 19200
+    demo->sensor->SetStore(store);
+    TConnectBar* bar = window->Connect_Bar;
+    std::vector<TScanResult> seen;
+    bar->Scan = [&](const TSensorConnection& base, const TScanProgress& progress) {
+        seen.push_back(ScanForSensor(base, {921600, 19200}, {0, 1, 2, 3, 4, 5, 6, 7}, true, progress));
+        return seen.back();
+    };
+    bar->Button_Connect_Find->click();
+    ASSERT_EQ(seen.size(), 1u);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(
+        boxes[0].text.startsWith("Found the sensor 455 (serial number 12345) at 19200 bit/s, address 5"))
+        << boxes[0].text.toStdString();
+    EXPECT_EQ(window->ComboBox_Connect_Baud->currentText(), "19200");
+    EXPECT_EQ(window->ComboBox_Connect_NetAddress->currentText(), "5");
+    Connect();
+    EXPECT_FALSE(bar->Button_Connect_Find->isEnabled());
+    window->Button_Connect->click();
+
+    bar->ComboBox_Connect_Device->setEditText(QString::fromStdString(demo->sensor->SlavePath()));
+    EXPECT_EQ(bar->Selection().mode, LINK_MODE_COM);
+    Connect();
+    EXPECT_EQ(window->Label_Ranges_Serial_Value->text(), "12345");
 }

@@ -1,0 +1,184 @@
+#include "ConnectBar.h"
+
+#include "Main.h"
+#include "WidgetMaking.h"
+#include "link/ResultCodes.h"
+#include "link/UsbDirectory.h"
+#include "sensor/ParameterMap.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+
+namespace zq455 {
+namespace {
+
+// The list reads sysfs each time it opens, so a sensor plugged in since shows up.
+class TDeviceCombo : public QComboBox {
+public:
+    TDeviceCombo(QWidget* parent, std::function<void()> refresh)
+        : QComboBox(parent), refresh(std::move(refresh)) {}
+    void showPopup() override {
+        refresh();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> refresh;
+};
+
+QString DefaultEntry() {
+    return QString("First ") + SENSOR_USB_DESCRIPTION;
+}
+
+} // namespace
+
+TConnectBar::TConnectBar(THost host_value, QWidget* parent) : QFrame(parent), host(std::move(host_value)) {
+    setObjectName("Panel_Connect");
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setLineWidth(1);
+    Label_Connect_Baud = MakeLabel(this, "Label_Connect_Baud", "Baud rate:", 10, 8);
+    ComboBox_Connect_Baud = Named(new QComboBox(this), "ComboBox_Connect_Baud");
+    for (const TBaudCode& entry : BAUD_CODES)
+        ComboBox_Connect_Baud->addItem(QString::number(entry.baud));
+    ComboBox_Connect_Baud->setGeometry(10, 25, 97, 22);
+    Label_Connect_NetAddress = MakeLabel(this, "Label_Connect_NetAddress", "Net number of device:", 122, 8);
+    ComboBox_Connect_NetAddress = Named(new QComboBox(this), "ComboBox_Connect_NetAddress");
+    ComboBox_Connect_NetAddress->setGeometry(122, 25, 121, 22);
+    ComboBox_Connect_NetAddress->setMaxVisibleItems(16);
+    Button_Connect = MakeButton(this, "Button_Connect", "Connect", QRect(262, 16, 105, 28));
+    // Right of the window's measuring buttons: which device, and Find.
+    Label_Connect_Device = MakeLabel(this, "Label_Connect_Device", "Device:", 620, 8);
+    ComboBox_Connect_Device =
+        Named(new TDeviceCombo(this, [this] { RefreshDevices(); }), "ComboBox_Connect_Device");
+    ComboBox_Connect_Device->setEditable(true);
+    ComboBox_Connect_Device->setInsertPolicy(QComboBox::InsertAtBottom);
+    ComboBox_Connect_Device->setToolTip("The sensor to connect: the first by its USB description, one by its "
+                                        "tty and FTDI serial number, or a serial port path typed in");
+    ComboBox_Connect_Device->setGeometry(620, 25, 170, 22);
+    Button_Connect_Find = MakeButton(this, "Button_Connect_Find", "Find...", QRect(798, 24, 72, 24));
+    Button_Connect_Find->setToolTip("Try every bit rate and address for a sensor that does not answer");
+    RefreshDevices();
+    connect(Button_Connect_Find, &QPushButton::clicked, this, [this] { Button_Connect_FindClick(); });
+    Scan = [](const TSensorConnection& base, const TScanProgress& progress) {
+        std::vector<uint32_t> rates;
+        for (const TBaudCode& b : BAUD_CODES)
+            rates.push_back(b.baud);
+        std::vector<uint8_t> addresses;
+        for (uint8_t a = 0; a < 32; ++a)
+            addresses.push_back(a);
+        return ScanForSensor(base, rates, addresses, true, progress);
+    };
+}
+
+void TConnectBar::FillNetAddressList() {
+    ComboBox_Connect_NetAddress->clear();
+    for (int k = 0; k < 32; ++k)
+        ComboBox_Connect_NetAddress->addItem(QString::number(k));
+    ComboBox_Connect_NetAddress->setCurrentIndex(0);
+}
+
+void TConnectBar::RefreshDevices() {
+    QComboBox* list = ComboBox_Connect_Device;
+    const QString current = list->currentText();
+    QStringList typed;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->itemData(i).toString() == "typed")
+            typed << list->itemText(i);
+    list->clear();
+    list->addItem(DefaultEntry(), QString());
+    for (const TUsbTty& tty :
+         TUsbDeviceDirectory::ListUsbTtys(TUsbDeviceDirectory::SysfsRoot(), TUsbDeviceDirectory::DevRoot()))
+        if (tty.product == SENSOR_USB_DESCRIPTION)
+            list->addItem(QString::fromStdString(tty.tty + "  " + (tty.serial.empty() ? "-" : tty.serial)),
+                          QString::fromStdString(tty.tty));
+    // The virtual sensor of --simulate, by the pseudo-terminal it serves.
+    for (const auto& [description, path] : TUsbDeviceDirectory::ListRegistered())
+        if (description == SENSOR_USB_DESCRIPTION)
+            list->addItem(QString::fromStdString(path + "  virtual"), QString::fromStdString(path));
+    for (const QString& path : typed)
+        list->addItem(path, "typed");
+    const int keep = list->findText(current);
+    list->setCurrentIndex(keep >= 0 ? keep : 0);
+    if (keep < 0 && !current.isEmpty() && current != DefaultEntry())
+        list->setEditText(current);
+}
+
+TSensorConnection TConnectBar::Selection() const {
+    TSensorConnection record;
+    record.baud = ComboBox_Connect_Baud->currentText().toUInt();
+    record.address = static_cast<uint8_t>(ComboBox_Connect_NetAddress->currentText().toUInt() & 0xFF);
+    const QString text = ComboBox_Connect_Device->currentText().trimmed();
+    const int index = ComboBox_Connect_Device->findText(text);
+    const QString data = index >= 0 ? ComboBox_Connect_Device->itemData(index).toString() : QString();
+    if (text.isEmpty() || text == DefaultEntry()) {
+        record.mode = LINK_MODE_USB;
+        record.name = SENSOR_USB_DESCRIPTION;
+    } else {
+        // A listed adapter by its tty, or a path as typed.
+        record.mode = LINK_MODE_COM;
+        record.name = (data.isEmpty() || data == "typed" ? text : data).toStdString();
+    }
+    return record;
+}
+
+void TConnectBar::SetDeviceChoiceEnabled(bool enabled) {
+    ComboBox_Connect_Device->setEnabled(enabled);
+    Button_Connect_Find->setEnabled(enabled);
+}
+
+void TConnectBar::Button_Connect_FindClick() {
+    if (host.sensor_connected()) {
+        QMessageBox box(QMessageBox::Information, APPLICATION_TITLE,
+                        "Disconnect first: Find asks the device on its own.", QMessageBox::Ok, this);
+        host.show_modal(box);
+        return;
+    }
+    const TSensorConnection base = Selection();
+    QProgressDialog dialog("Finding the sensor", "Cancel", 0, 256, window());
+    PrepareProgressDialog(dialog, "ProgressDialog_Find");
+    host.show_progress(dialog);
+    QApplication::processEvents();
+    const TScanResult result =
+        Scan(base, [&dialog](uint32_t baud, uint8_t address, unsigned done, unsigned total) {
+            dialog.setMaximum(int(total));
+            dialog.setValue(int(done));
+            dialog.setLabelText(QString("Finding the sensor: %1 bit/s, address %2 (%3 of %4)")
+                                    .arg(baud)
+                                    .arg(address)
+                                    .arg(done)
+                                    .arg(total));
+            QApplication::processEvents();
+            return !dialog.wasCanceled();
+        });
+    dialog.close();
+    QString text;
+    if (result.open_result)
+        text = QString("%1 could not be opened: %2")
+                   .arg(QString::fromStdString(base.name), ResultMessage(result.open_result));
+    else if (result.hits.empty())
+        text = result.stopped ? "Find was cancelled; no sensor answered so far."
+                              : "No sensor answered at any bit rate and address.";
+    else {
+        const TScanHit& hit = result.hits.front();
+        ComboBox_Connect_Baud->setCurrentText(QString::number(hit.baud));
+        ComboBox_Connect_NetAddress->setCurrentIndex(hit.address);
+        const uint32_t serial =
+            hit.identity[IDENTITY_SERIAL_LO] + (uint32_t(hit.identity[IDENTITY_SERIAL_HI]) << 16);
+        text =
+            QString("Found the sensor %1 (serial number %2) at %3 bit/s, address %4: Connect uses them now.")
+                .arg(hit.identity[IDENTITY_DEVICE_TYPE])
+                .arg(serial)
+                .arg(hit.baud)
+                .arg(hit.address);
+    }
+    QMessageBox box(result.hits.empty() ? QMessageBox::Warning : QMessageBox::Information, APPLICATION_TITLE,
+                    text, QMessageBox::Ok, this);
+    host.show_modal(box);
+}
+
+} // namespace zq455
