@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QAbstractItemView>
 #include <QPushButton>
 
 namespace zq455 {
@@ -31,8 +32,9 @@ private:
     std::function<void()> refresh;
 };
 
+// The Part's way: the first USB device whose description is the sensor's.
 QString DefaultEntry() {
-    return QString("First ") + SENSOR_USB_DESCRIPTION;
+    return "First sensor on USB";
 }
 
 } // namespace
@@ -60,6 +62,7 @@ TConnectBar::TConnectBar(THost host_value, QWidget* parent) : QFrame(parent), ho
     ComboBox_Connect_Device->setToolTip("The sensor to connect: the first by its USB description, one by its "
                                         "tty and FTDI serial number, or a serial port path typed in");
     ComboBox_Connect_Device->setGeometry(620, 25, 170, 22);
+    ComboBox_Connect_Device->view()->setMinimumWidth(280); // tty and serial number in full
     Button_Connect_Find = MakeButton(this, "Button_Connect_Find", "Find...", QRect(798, 24, 72, 24));
     Button_Connect_Find->setToolTip("Try every bit rate and address for a sensor that does not answer");
     RefreshDevices();

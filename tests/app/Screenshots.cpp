@@ -3,6 +3,7 @@
 //   xvfb-run -s '-screen 0 1280x1024x24' build/tests/app/app_screenshots OUT_DIR
 // Each picture is the whole screen, so open menus and dialogs are on it.
 
+#include "app/ConnectBar.h"
 #include "app/DemoDevices.h"
 #include "app/CameraAids.h"
 #include "app/Main.h"
@@ -13,6 +14,7 @@
 #include "app/ParameterDialogs.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -76,6 +78,10 @@ int main(int argc, char* argv[]) {
     };
     window.show();
     Shot(dir, "collapsed", &window);
+    // The device list open, with the virtual sensor beside the default entry.
+    window.Connect_Bar->ComboBox_Connect_Device->showPopup();
+    Shot(dir, "device_list", &window);
+    window.Connect_Bar->ComboBox_Connect_Device->hidePopup();
 
     QElapsedTimer connect_clock;
     connect_clock.start();
