@@ -6,14 +6,16 @@
 #include "link/UsbDirectory.h"
 #include "sensor/ParameterMap.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QAbstractItemView>
 #include <QPushButton>
+#include <QTimer>
 
 namespace zq455 {
 namespace {
@@ -65,6 +67,19 @@ TConnectBar::TConnectBar(THost host_value, QWidget* parent) : QFrame(parent), ho
     ComboBox_Connect_Device->view()->setMinimumWidth(280); // tty and serial number in full
     Button_Connect_Find = MakeButton(this, "Button_Connect_Find", "Find...", QRect(798, 24, 72, 24));
     Button_Connect_Find->setToolTip("Try every bit rate and address for a sensor that does not answer");
+    CheckBox_Connect_Reconnect = Named(new QCheckBox("Reconnect", this), "CheckBox_Connect_Reconnect");
+    CheckBox_Connect_Reconnect->setGeometry(700, 5, 100, 18);
+    CheckBox_Connect_Reconnect->setChecked(true);
+    CheckBox_Connect_Reconnect->setToolTip(
+        "After an unplug, wait for the same sensor (by its serial number) on "
+        "any port and connect to it again");
+    Timer_Reconnect = Named(new QTimer(this), "Timer_Reconnect");
+    Timer_Reconnect->setInterval(500);
+    connect(Timer_Reconnect, &QTimer::timeout, this, [this] { LookForSensor(); });
+    connect(CheckBox_Connect_Reconnect, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            StopWaiting();
+    });
     RefreshDevices();
     connect(Button_Connect_Find, &QPushButton::clicked, this, [this] { Button_Connect_FindClick(); });
     Scan = [](const TSensorConnection& base, const TScanProgress& progress) {
@@ -132,6 +147,55 @@ TSensorConnection TConnectBar::Selection() const {
 void TConnectBar::SetDeviceChoiceEnabled(bool enabled) {
     ComboBox_Connect_Device->setEnabled(enabled);
     Button_Connect_Find->setEnabled(enabled);
+}
+
+void TConnectBar::WaitForSensor(uint32_t serial, uint32_t baud, uint8_t address) {
+    awaited_serial = serial;
+    awaited_baud = baud;
+    awaited_address = address;
+    Timer_Reconnect->start();
+}
+
+void TConnectBar::StopWaiting() {
+    Timer_Reconnect->stop();
+}
+
+bool TConnectBar::Waiting() const {
+    return Timer_Reconnect->isActive();
+}
+
+void TConnectBar::LookForSensor() {
+    std::vector<std::string> paths;
+    for (const auto& [description, path] : TUsbDeviceDirectory::ListRegistered())
+        if (description == SENSOR_USB_DESCRIPTION)
+            paths.push_back(path);
+    for (const TUsbTty& tty :
+         TUsbDeviceDirectory::ListUsbTtys(TUsbDeviceDirectory::SysfsRoot(), TUsbDeviceDirectory::DevRoot()))
+        if (tty.product == SENSOR_USB_DESCRIPTION)
+            paths.push_back(tty.tty);
+    for (const std::string& path : paths) {
+        TZQ455Interface probe;
+        TSensorConnection record;
+        record.mode = LINK_MODE_COM;
+        record.name = path;
+        record.baud = awaited_baud;
+        record.address = awaited_address;
+        record.reply_timeout_ms = ScanReplyTimeoutMs(awaited_baud);
+        record.short_replies = true;
+        uint16_t identity[IDENTITY_COUNT] = {};
+        if (probe.Open(record) || probe.ReadIdentity(identity))
+            continue;
+        if (identity[IDENTITY_SERIAL_LO] + (uint32_t(identity[IDENTITY_SERIAL_HI]) << 16) != awaited_serial)
+            continue;
+        probe.Close();
+        StopWaiting();
+        ComboBox_Connect_Baud->setCurrentText(QString::number(awaited_baud));
+        ComboBox_Connect_NetAddress->setCurrentIndex(awaited_address);
+        ComboBox_Connect_Device->addItem(QString::fromStdString(path), "typed");
+        ComboBox_Connect_Device->setCurrentIndex(ComboBox_Connect_Device->count() - 1);
+        host.reconnect(path);
+        return;
+    }
 }
 
 void TConnectBar::Button_Connect_FindClick() {

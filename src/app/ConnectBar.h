@@ -11,7 +11,9 @@
 #include <QFrame>
 #include <functional>
 
+class QCheckBox;
 class QComboBox;
+class QTimer;
 class QDialog;
 class QLabel;
 class QProgressDialog;
@@ -25,6 +27,8 @@ public:
         std::function<bool()> sensor_connected;
         std::function<void(QProgressDialog&)> show_progress;
         std::function<int(QDialog&)> show_modal;
+        // The awaited sensor answers on `path` (the bar is set to it): connect and go on.
+        std::function<void(const std::string& path)> reconnect;
     };
 
     TConnectBar(THost host, QWidget* parent);
@@ -38,6 +42,12 @@ public:
     void Button_Connect_FindClick();
     // The device list and Find, off while a sensor is connected (as the rate and address are).
     void SetDeviceChoiceEnabled(bool enabled);
+    // After an unplug, with "Reconnect" ticked: looks every half second on every sensor tty,
+    // USB device and the virtual sensor for the one with this serial number, at the rate and
+    // address it had. Unticking, Connect or Disconnect ends the wait.
+    void WaitForSensor(uint32_t serial, uint32_t baud, uint8_t address);
+    void StopWaiting();
+    bool Waiting() const;
 
     QLabel* Label_Connect_Baud = nullptr;
     QComboBox* ComboBox_Connect_Baud = nullptr;
@@ -47,12 +57,18 @@ public:
     QLabel* Label_Connect_Device = nullptr;
     QComboBox* ComboBox_Connect_Device = nullptr; // item data: the tty path, empty for the default
     QPushButton* Button_Connect_Find = nullptr;
+    QCheckBox* CheckBox_Connect_Reconnect = nullptr; // "Reconnect", on by default
+    QTimer* Timer_Reconnect = nullptr;
 
     // The scan goes through here; tests put a shorter one.
     std::function<TScanResult(const TSensorConnection&, const TScanProgress&)> Scan;
 
 private:
     THost host;
+    uint32_t awaited_serial = 0;
+    uint32_t awaited_baud = 0;
+    uint8_t awaited_address = 0;
+    void LookForSensor();
 };
 
 } // namespace zq455

@@ -189,6 +189,15 @@ void TForm_Main::BuildConnectBar() {
     host.sensor_connected = [this] { return IsConnected(); };
     host.show_progress = [this](QProgressDialog& dialog) { ShowProgress(dialog); };
     host.show_modal = [this](QDialog& dialog) { return ShowModal(dialog); };
+    // The sensor is back after an unplug: connect, the page it was on, measuring if it was.
+    host.reconnect = [this](const std::string&) {
+        Button_ConnectClick();
+        if (!IsConnected())
+            return;
+        PageControl_Interface->setCurrentIndex(Reconnect_Page);
+        if (Reconnect_Measuring)
+            Button_Get_ResultClick();
+    };
     Connect_Bar = new TConnectBar(host, this);
     Panel_Connect = Connect_Bar;
     ComboBox_Connect_Baud = Connect_Bar->ComboBox_Connect_Baud;
@@ -605,6 +614,7 @@ void TForm_Main::ScaleResultChart(uint16_t range_z, uint16_t range_xemr) {
 }
 
 void TForm_Main::Button_ConnectClick() {
+    Connect_Bar->StopWaiting();
     Recording_Panel->EndReplay();
     if (Button_Connect->text() != "Connect") {
         Recording_Panel->StopRecording();
@@ -715,7 +725,18 @@ bool TForm_Main::PagesLocked() const {
 void TForm_Main::Timer_ErrorsTimer() {
     Timer_Errors->stop();
     const uint32_t code = Sensor_Result;
-    if (code >= 1 && code <= RESULT_LAST_CODE) {
+    const bool reset = code >= 1 && code <= RESULT_LAST_CODE;
+    // What a reconnect after an unplug goes back to, taken before the reset clears it.
+    const bool unplugged = reset && IsConnected() && Sensor->link.Unplugged();
+    const uint32_t serial =
+        Device_Identity[IDENTITY_SERIAL_LO] + (uint32_t(Device_Identity[IDENTITY_SERIAL_HI]) << 16);
+    const uint32_t baud = ComboBox_Connect_Baud->currentText().toUInt();
+    const uint8_t address = uint8_t(std::max(0, ComboBox_Connect_NetAddress->currentIndex()));
+    if (unplugged) {
+        Reconnect_Page = PageControl_Interface->currentIndex();
+        Reconnect_Measuring = Button_Get_Result->text() == "Stop Measure";
+    }
+    if (reset) {
         FillNetAddressList();
         CollapseNow();
         Timer_Resize->stop();
@@ -745,6 +766,12 @@ void TForm_Main::Timer_ErrorsTimer() {
         ShowModal(box);
         Sensor_Result = 0;
     }
+    // The bar says Connect again: the port goes too, so an unplugged adapter's dead tty is
+    // not held until the next Connect (which opens anew in any case).
+    if (reset && Sensor)
+        Sensor->Close();
+    if (unplugged && Connect_Bar->CheckBox_Connect_Reconnect->isChecked())
+        Connect_Bar->WaitForSensor(serial, baud, address);
     if (Timer_Errors && !Closed)
         Timer_Errors->start();
 }

@@ -314,6 +314,8 @@ private:
     int DefaultShowModal(QDialog& dialog);
 
     bool Closed = false;
+    int Reconnect_Page = 0;           // the page a reconnect after an unplug goes back to
+    bool Reconnect_Measuring = false; // and whether it measured
 };
 
 } // namespace zq455

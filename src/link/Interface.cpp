@@ -169,6 +169,7 @@ TInterface::~TInterface() {
 uint32_t TInterface::Open(const TLinkSettings& link_settings) {
     if (opened)
         Close();
+    unplugged = false;
     settings = link_settings;
 
     reason.clear();
@@ -489,11 +490,13 @@ uint32_t TInterface::ReadCall(uint8_t* data, uint32_t length, uint32_t& received
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
                 continue;
             reason = device_path + " hung up: the device was unplugged.";
+            unplugged = true;
             return RESULT_READ_ERROR;
         }
         // The other end went away (a pulled cable, a closed pseudo-terminal master).
         if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
             reason = device_path + " hung up: the device was unplugged.";
+            unplugged = true;
             return RESULT_READ_ERROR;
         }
     }
@@ -582,6 +585,7 @@ uint32_t TInterface::WriteTty(const uint8_t* data, uint32_t length) {
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             if (errno == EIO || errno == ENODEV || errno == ENXIO)
                 reason = device_path + " hung up: the device was unplugged.";
+            unplugged = true;
             return RESULT_WRITE_ERROR;
         }
         const int wait = MillisecondsUntil(limit);
@@ -592,6 +596,7 @@ uint32_t TInterface::WriteTty(const uint8_t* data, uint32_t length) {
             return RESULT_WRITE_ERROR;
         if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) {
             reason = device_path + " hung up: the device was unplugged.";
+            unplugged = true;
             return RESULT_WRITE_ERROR;
         }
     }

@@ -74,6 +74,8 @@ public:
     const std::vector<uint8_t>& MemoryWritten() const { return memory_written; }
 
     bool IsOpen() const { return opened; }
+    // The device hung up since the link was opened (an unplugged adapter, a closed master).
+    bool Unplugged() const { return unplugged; }
     // The tty path that was opened (empty for an FTDI device opened through libftdi1).
     const std::string& DevicePath() const { return device_path; }
     // Why the last Open, Read or Write failed, in a line for the operator ("/dev/ttyUSB0 is in
@@ -81,6 +83,7 @@ public:
     const std::string& Reason() const { return reason; }
 
     bool opened = false;
+    bool unplugged = false;
     int handle = -1; // tty descriptor; -1 when closed or when libftdi1 holds the device
     termios dcb{};   // the line state read from the device and written back
     TLinkTimeouts timeouts;

@@ -2,6 +2,7 @@
 // message once and resets the window, measuring and the frame view stop, and Connect works
 // again once the device is back, without restarting the program.
 
+#include "app/ConnectBar.h"
 #include "WindowFixture.h"
 
 using namespace zq455;
@@ -74,16 +75,19 @@ TEST_F(SetupWindow, PulledCableWhileMeasuringThenTheDeviceComesBack) {
     // The read meets the hung-up port (4); GetResult's one repeat then cannot write (6).
     EXPECT_EQ(boxes[0].text, "Write error.");
     EXPECT_FALSE(window->Timer_Result->isActive());
+    EXPECT_FALSE(window->Sensor->IsOpen()); // the dead port closed at the reset
     // Two more monitor periods: no second box.
     WaitFor([] { return false; }, 2200);
     EXPECT_EQ(boxes.size(), 1u);
 
-    // Plugged in again: a new device under the same description.
+    // Plugged in again under a new path: "Reconnect" finds the same serial number, connects,
+    // and measuring goes on by itself.
+    EXPECT_TRUE(window->Connect_Bar->Waiting());
     demo = std::make_unique<TDemoDevices>(false);
     ASSERT_TRUE(demo->IsValid());
-    Connect();
+    ASSERT_TRUE(WaitFor([&] { return window->Button_Connect->text() == "Disconnect"; }, 3000));
     EXPECT_EQ(window->Label_Ranges_Serial_Value->text(), "12345");
-    window->Button_Get_Result->click();
+    EXPECT_EQ(window->Button_Get_Result->text(), "Stop Measure");
     ASSERT_TRUE(WaitFor([&] { return demo->sensor->Counters().answered > 8; }, 3000));
     EXPECT_EQ(boxes.size(), 1u);
     window->Button_Get_Result->click();
