@@ -64,6 +64,20 @@ QString SaveCountdownText(uint32_t remaining_ms) {
     return QString("Storing the table in FLASH: %1 s left").arg((remaining_ms + 999) / 1000);
 }
 
+// Sleeps `ms` through `pause` in ticks of at most `tick_ms`, the window's events handled and
+// `after(remaining_ms)` called after each, so a long device pause moves its dialog.
+void SleepInTicks(const TSleepFunction& pause, uint32_t ms, uint32_t tick_ms,
+                  const std::function<void(uint32_t)>& after = {}) {
+    for (uint32_t slept = 0; slept < ms;) {
+        const uint32_t tick = std::min(tick_ms, ms - slept);
+        pause(tick);
+        slept += tick;
+        if (after)
+            after(ms - slept);
+        QApplication::processEvents();
+    }
+}
+
 QString Clock() {
     return QTime::currentTime().toString("HH:mm:ss");
 }
@@ -715,14 +729,10 @@ uint32_t TCalibrationPage::StoreTable() {
     // the countdown; together they last the whole pause, and the reply is read after it.
     const TSleepFunction pause = host.sensor->Sleep;
     host.sensor->Sleep = [&dialog, &pause](uint32_t ms) {
-        for (uint32_t slept = 0; slept < ms;) {
-            const uint32_t tick = std::min(SAVE_TICK_MS, ms - slept);
-            pause(tick);
-            slept += tick;
-            dialog.setLabelText(SaveCountdownText(ms - slept));
-            dialog.setValue(int(std::min<uint32_t>(slept, TABLE_SAVE_MS)));
-            QApplication::processEvents();
-        }
+        SleepInTicks(pause, ms, SAVE_TICK_MS, [&dialog](uint32_t remaining) {
+            dialog.setLabelText(SaveCountdownText(remaining));
+            dialog.setValue(int(TABLE_SAVE_MS - std::min(remaining, TABLE_SAVE_MS)));
+        });
     };
     host.set_sensor_busy(true);
     const uint32_t code = host.sensor->SaveTable();
@@ -820,27 +830,16 @@ TWorkflowDevices TCalibrationPage::Devices(QProgressDialog* dialog) {
         // The 40 s store counts down in the workflow's dialog.
         const TSleepFunction pause = sensor->Sleep;
         sensor->Sleep = [&](uint32_t ms) {
-            for (uint32_t slept = 0; slept < ms;) {
-                const uint32_t tick = std::min(SAVE_TICK_MS, ms - slept);
-                Sleep(tick);
-                slept += tick;
+            SleepInTicks(Sleep, ms, SAVE_TICK_MS, [dialog](uint32_t remaining) {
                 if (dialog)
-                    dialog->setLabelText(SaveCountdownText(ms - slept));
-                QApplication::processEvents();
-            }
+                    dialog->setLabelText(SaveCountdownText(remaining));
+            });
         };
         const uint32_t code = sensor->SaveTable();
         sensor->Sleep = pause;
         return code;
     };
-    devices.sleep = [this](uint32_t ms) {
-        for (uint32_t slept = 0; slept < ms;) {
-            const uint32_t tick = std::min(PAUSE_TICK_MS, ms - slept);
-            Sleep(tick);
-            slept += tick;
-            QApplication::processEvents();
-        }
-    };
+    devices.sleep = [this](uint32_t ms) { SleepInTicks(Sleep, ms, PAUSE_TICK_MS); };
     return devices;
 }
 
