@@ -172,6 +172,13 @@ void TCalibrationPage::BuildControls() {
         y += 24;
         return edit;
     };
+    // Which motor driver: the first by its USB description, one by its tty and serial number,
+    // or a path typed in.
+    ComboBox_Motor_Device =
+        Named(new TDeviceList(p, MOTOR_USB_DESCRIPTION, "First driver on USB"), "ComboBox_Motor_Device");
+    ComboBox_Motor_Device->setGeometry(6, y, w, 22);
+    ComboBox_Motor_Device->setToolTip("The motor driver to connect");
+    y += 24;
     Button_Motor_Connect = full("Button_Motor_Connect", "Connect");
     Button_Motor_Init = full("Button_Motor_Init", "Motor Init");
     SpinEdit_Motor_Move_Steps = labelled_spin(Label_Motor_Move, "Label_Motor_Move",
@@ -429,8 +436,9 @@ void TCalibrationPage::Button_Motor_ConnectClick() {
     Motor_Problem.clear();
     if (Button_Motor_Connect->text() == "Connect") {
         TMotorOpenSettings open;
-        open.port_kind = LINK_MODE_USB;
-        open.device_name = MOTOR_USB_DESCRIPTION;
+        const TDeviceList::TChoice choice = ComboBox_Motor_Device->Choice();
+        open.port_kind = choice.mode;
+        open.device_name = choice.name;
         open.baud = MOTOR_BAUD;
         if ((Calibr_Run->Motor_Result = host.motor->Open(open))) {
             MotorFailed("Connect", Calibr_Run->Motor_Result);
@@ -522,6 +530,7 @@ void TCalibrationPage::UpdateCalibrationButtons() {
              Button_TABLE_Trans, Button_TABLE_Save, Button_Calibr_Workflow, Button_Calibr_Restore,
              Panel_Calibr_Check->Button_Calibr_Check})
         w->setEnabled(!moving);
+    ComboBox_Motor_Device->setEnabled(!moving && !host.motor->IsOpen());
     // During a run the start button is its Stop.
     Button_Calibration->setEnabled(!Check_Running);
     Button_Calibration->setText(running ? "Stop" : "Start Calibration");

@@ -11,6 +11,7 @@
 // the old table back.
 
 #include "app/CalibrationCheck.h"
+#include "app/DeviceList.h"
 #include "calibration/CalibrationSequencer.h"
 #include "calibration/CalibrationState.h"
 #include "calibration/CalibrationWorkflow.h"
@@ -101,6 +102,7 @@ public:
     TArchiveEntry Last_Entry;
 
     QFrame* Panel_Motor = nullptr;
+    TDeviceList* ComboBox_Motor_Device = nullptr;
     QPushButton* Button_Motor_Connect = nullptr;
     QPushButton* Button_Motor_Init = nullptr;
     QLabel* Label_Motor_Move = nullptr;

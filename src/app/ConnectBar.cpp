@@ -3,15 +3,12 @@
 #include "Main.h"
 #include "WidgetMaking.h"
 #include "link/ResultCodes.h"
-#include "link/UsbDirectory.h"
 #include "sensor/ParameterMap.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -19,20 +16,6 @@
 
 namespace zq455 {
 namespace {
-
-// The list reads sysfs each time it opens, so a sensor plugged in since shows up.
-class TDeviceCombo : public QComboBox {
-public:
-    TDeviceCombo(QWidget* parent, std::function<void()> refresh)
-        : QComboBox(parent), refresh(std::move(refresh)) {}
-    void showPopup() override {
-        refresh();
-        QComboBox::showPopup();
-    }
-
-private:
-    std::function<void()> refresh;
-};
 
 // The Part's way: the first USB device whose description is the sensor's.
 QString DefaultEntry() {
@@ -58,13 +41,10 @@ TConnectBar::TConnectBar(THost host_value, QWidget* parent) : QFrame(parent), ho
     // Right of the window's measuring buttons: which device, and Find.
     Label_Connect_Device = MakeLabel(this, "Label_Connect_Device", "Device:", 620, 8);
     ComboBox_Connect_Device =
-        Named(new TDeviceCombo(this, [this] { RefreshDevices(); }), "ComboBox_Connect_Device");
-    ComboBox_Connect_Device->setEditable(true);
-    ComboBox_Connect_Device->setInsertPolicy(QComboBox::InsertAtBottom);
+        Named(new TDeviceList(this, SENSOR_USB_DESCRIPTION, DefaultEntry()), "ComboBox_Connect_Device");
     ComboBox_Connect_Device->setToolTip("The sensor to connect: the first by its USB description, one by its "
                                         "tty and FTDI serial number, or a serial port path typed in");
     ComboBox_Connect_Device->setGeometry(620, 25, 170, 22);
-    ComboBox_Connect_Device->view()->setMinimumWidth(280); // tty and serial number in full
     Button_Connect_Find = MakeButton(this, "Button_Connect_Find", "Find...", QRect(798, 24, 72, 24));
     Button_Connect_Find->setToolTip("Try every bit rate and address for a sensor that does not answer");
     CheckBox_Connect_Reconnect = Named(new QCheckBox("Reconnect", this), "CheckBox_Connect_Reconnect");
@@ -80,7 +60,6 @@ TConnectBar::TConnectBar(THost host_value, QWidget* parent) : QFrame(parent), ho
         if (!on)
             StopWaiting();
     });
-    RefreshDevices();
     connect(Button_Connect_Find, &QPushButton::clicked, this, [this] { Button_Connect_FindClick(); });
     Scan = [](const TSensorConnection& base, const TScanProgress& progress) {
         std::vector<uint32_t> rates;
@@ -101,46 +80,16 @@ void TConnectBar::FillNetAddressList() {
 }
 
 void TConnectBar::RefreshDevices() {
-    QComboBox* list = ComboBox_Connect_Device;
-    const QString current = list->currentText();
-    QStringList typed;
-    for (int i = 0; i < list->count(); ++i)
-        if (list->itemData(i).toString() == "typed")
-            typed << list->itemText(i);
-    list->clear();
-    list->addItem(DefaultEntry(), QString());
-    for (const TUsbTty& tty :
-         TUsbDeviceDirectory::ListUsbTtys(TUsbDeviceDirectory::SysfsRoot(), TUsbDeviceDirectory::DevRoot()))
-        if (tty.product == SENSOR_USB_DESCRIPTION)
-            list->addItem(QString::fromStdString(tty.tty + "  " + (tty.serial.empty() ? "-" : tty.serial)),
-                          QString::fromStdString(tty.tty));
-    // The virtual sensor of --simulate, by the pseudo-terminal it serves.
-    for (const auto& [description, path] : TUsbDeviceDirectory::ListRegistered())
-        if (description == SENSOR_USB_DESCRIPTION)
-            list->addItem(QString::fromStdString(path + "  virtual"), QString::fromStdString(path));
-    for (const QString& path : typed)
-        list->addItem(path, "typed");
-    const int keep = list->findText(current);
-    list->setCurrentIndex(keep >= 0 ? keep : 0);
-    if (keep < 0 && !current.isEmpty() && current != DefaultEntry())
-        list->setEditText(current);
+    ComboBox_Connect_Device->Refresh();
 }
 
 TSensorConnection TConnectBar::Selection() const {
     TSensorConnection record;
     record.baud = ComboBox_Connect_Baud->currentText().toUInt();
     record.address = static_cast<uint8_t>(ComboBox_Connect_NetAddress->currentText().toUInt() & 0xFF);
-    const QString text = ComboBox_Connect_Device->currentText().trimmed();
-    const int index = ComboBox_Connect_Device->findText(text);
-    const QString data = index >= 0 ? ComboBox_Connect_Device->itemData(index).toString() : QString();
-    if (text.isEmpty() || text == DefaultEntry()) {
-        record.mode = LINK_MODE_USB;
-        record.name = SENSOR_USB_DESCRIPTION;
-    } else {
-        // A listed adapter by its tty, or a path as typed.
-        record.mode = LINK_MODE_COM;
-        record.name = (data.isEmpty() || data == "typed" ? text : data).toStdString();
-    }
+    const TDeviceList::TChoice choice = ComboBox_Connect_Device->Choice();
+    record.mode = choice.mode;
+    record.name = choice.name;
     return record;
 }
 
@@ -165,14 +114,7 @@ bool TConnectBar::Waiting() const {
 }
 
 void TConnectBar::LookForSensor() {
-    std::vector<std::string> paths;
-    for (const auto& [description, path] : TUsbDeviceDirectory::ListRegistered())
-        if (description == SENSOR_USB_DESCRIPTION)
-            paths.push_back(path);
-    for (const TUsbTty& tty :
-         TUsbDeviceDirectory::ListUsbTtys(TUsbDeviceDirectory::SysfsRoot(), TUsbDeviceDirectory::DevRoot()))
-        if (tty.product == SENSOR_USB_DESCRIPTION)
-            paths.push_back(tty.tty);
+    const std::vector<std::string> paths = TDeviceList::Paths(SENSOR_USB_DESCRIPTION);
     for (const std::string& path : paths) {
         TZQ455Interface probe;
         TSensorConnection record;
@@ -191,8 +133,7 @@ void TConnectBar::LookForSensor() {
         StopWaiting();
         ComboBox_Connect_Baud->setCurrentText(QString::number(awaited_baud));
         ComboBox_Connect_NetAddress->setCurrentIndex(awaited_address);
-        ComboBox_Connect_Device->addItem(QString::fromStdString(path), "typed");
-        ComboBox_Connect_Device->setCurrentIndex(ComboBox_Connect_Device->count() - 1);
+        ComboBox_Connect_Device->SelectPath(QString::fromStdString(path));
         host.reconnect(path);
         return;
     }

@@ -5,6 +5,7 @@
 // time the list opens), or a serial port path typed in. "Find..." asks every rate and address
 // of the chosen device for the identity and sets the bar to the pair that answered.
 
+#include "DeviceList.h"
 #include "sensor/SensorScan.h"
 #include "sensor/Zq455interface.h"
 
@@ -55,7 +56,7 @@ public:
     QComboBox* ComboBox_Connect_NetAddress = nullptr;
     QPushButton* Button_Connect = nullptr;
     QLabel* Label_Connect_Device = nullptr;
-    QComboBox* ComboBox_Connect_Device = nullptr; // item data: the tty path, empty for the default
+    TDeviceList* ComboBox_Connect_Device = nullptr;
     QPushButton* Button_Connect_Find = nullptr;
     QCheckBox* CheckBox_Connect_Reconnect = nullptr; // "Reconnect", on by default
     QTimer* Timer_Reconnect = nullptr;

@@ -386,22 +386,27 @@ TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices) {
     TCliCommand command;
     command.name = "simulate";
     command.help = {
-        "simulate [--unpaced] [--sensors N]",
+        "simulate [--unpaced] [--sensors N] [--motors N]",
         "                              start the virtual devices on pseudo-terminals, print",
         "                              \"<device> PATH\" for each, serve until interrupted;",
         "                              --sensors N (1..8): N sensors, each further one with its own",
         "                              serial number, address and bit rate; the line \"replug K\" on",
         "                              standard input unplugs sensor K (0 first) and brings it back",
-        "                              under a new path with the same identity"};
+        "                              under a new path with the same identity; --motors N (1..8):",
+        "                              N motor drivers, the sensors' frames follow the first"};
     command.run = [devices = std::move(devices)](TCliSession& session, const TArgs& args) -> int {
-        constexpr const char* synopsis = "simulate [--unpaced] [--sensors N]";
+        constexpr const char* synopsis = "simulate [--unpaced] [--sensors N] [--motors N]";
         TSimulateOptions options;
         uint32_t sensors = 1;
+        uint32_t motors = 1;
         for (size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--unpaced")
                 options.paced = false;
             else if (args[i] == "--sensors" && i + 1 < args.size() && ParseDecimal(args[i + 1], 8, sensors) &&
                      sensors >= 1)
+                ++i;
+            else if (args[i] == "--motors" && i + 1 < args.size() && ParseDecimal(args[i + 1], 8, motors) &&
+                     motors >= 1)
                 ++i;
             else
                 return session.Usage(synopsis);
@@ -434,7 +439,7 @@ TCliCommand SimulateCommand(std::vector<TSimulatedDevice> devices) {
             return true;
         };
         for (const auto& device : devices)
-            for (unsigned k = 0; k < (device.label == "sensor" ? sensors : 1u); ++k) {
+            for (unsigned k = 0; k < (device.label == "sensor" ? sensors : motors); ++k) {
                 running.push_back({&device, k, nullptr});
                 if (!start(running.back()))
                     return RESULT_PORT_NOT_OPENED;

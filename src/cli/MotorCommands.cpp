@@ -154,7 +154,9 @@ std::vector<TSimulatedDevice> SimulatedSensorAndStage() {
             auto sim = std::make_shared<TStageSimulator>(settings);
             if (!sim->IsValid())
                 return nullptr;
-            *stage_slot = sim;
+            // The sensors' frames follow the first stage; further ones are drivers to pick from.
+            if (options.index == 0)
+                *stage_slot = sim;
             path = sim->SlavePath();
             return sim;
         }};

@@ -2,9 +2,12 @@
 // message boxes are answered by the hook the window routes them through.
 
 #include "WindowFixture.h"
+#include "app/CalibrationPage.h"
 #include "app/ConnectBar.h"
 #include "app/ParameterDelegates.h"
 #include "app/WaitCursor.h"
+#include "motor/Motorinterface.h"
+#include "support/FakeSysfs.h"
 
 #include <QPointer>
 #include <QWheelEvent>
@@ -696,8 +699,9 @@ TEST_F(SetupWindow, TabWalksTheCalibrationPageTopToBottomAndLeavesIt) {
     // The four beside the chart's tabs, every control of the motor panel once, in its order,
     // then the check panel, then round.
     EXPECT_EQ(walked.indexOf("Button_Calibr_Workflow"), 0);
-    const int motor = static_cast<int>(walked.indexOf("Button_Motor_Connect"));
+    const int motor = static_cast<int>(walked.indexOf("ComboBox_Motor_Device"));
     ASSERT_EQ(motor, 4) << walked.join(" ").toStdString();
+    EXPECT_EQ(walked.indexOf("Button_Motor_Connect"), 5);
     EXPECT_LT(walked.indexOf("Button_Motor_Init"), walked.indexOf("SpinEdit_Motor_Move_Steps"));
     EXPECT_LT(walked.indexOf("Button_TABLE_Trans"), walked.indexOf("Button_TABLE_Save"));
     EXPECT_LT(walked.indexOf("Button_TABLE_Save"), walked.indexOf("Button_Calibr_Check"));
@@ -734,4 +738,47 @@ TEST_F(SetupWindow, FindSetsTheBarToTheSensorThatAnsweredAndATypedPathConnects) 
     EXPECT_EQ(bar->Selection().mode, LINK_MODE_COM);
     Connect();
     EXPECT_EQ(window->Label_Ranges_Serial_Value->text(), "12345");
+}
+
+// Two sensors and a motor driver on one PC: the device lists name each adapter by its tty and
+// FTDI serial number, and the one picked is the one connected, whichever tty the kernel gave it.
+TEST_F(SetupWindow, TheSensorAndTheMotorDriverPickedBySerialAreTheOnesConnected) {
+    TFakeSysfsTree sysfs;
+    sysfs.AddUsbTty("ttyUSB2", "1-3", SENSOR_USB_DESCRIPTION);
+    TSensorTiming timing;
+    timing.paced = false;
+    TSensorSimulator second(timing);
+    auto identity = TSensorSimulator::DEFAULT_IDENTITY;
+    identity[IDENTITY_SERIAL_LO] = 777;
+    second.SetIdentity(identity);
+    sysfs.Plug("ttyUSB0", demo->sensor->SlavePath());
+    const std::string motor_tty = sysfs.Plug("ttyUSB1", demo->stage->SlavePath());
+    sysfs.Plug("ttyUSB2", second.SlavePath());
+    sysfs.Use();
+
+    TDeviceList* list = window->Connect_Bar->ComboBox_Connect_Device;
+    list->showPopup(); // the list reads sysfs as it opens
+    list->hidePopup();
+    for (const auto& [serial, expected] : {std::pair{"FTttyUSB2", "777"}, {"FTttyUSB0", "12345"}}) {
+        const int index = list->findText(serial, Qt::MatchEndsWith);
+        ASSERT_GE(index, 0) << serial;
+        list->setCurrentIndex(index);
+        Connect();
+        EXPECT_EQ(window->Label_Ranges_Serial_Value->text(), expected);
+        EXPECT_FALSE(list->isEnabled());
+        window->Button_Connect->click();
+    }
+
+    TCalibrationPage* page = window->Page_Calibration;
+    page->ComboBox_Motor_Device->showPopup();
+    page->ComboBox_Motor_Device->hidePopup();
+    const int motor = page->ComboBox_Motor_Device->findText("FTttyUSB1", Qt::MatchEndsWith);
+    ASSERT_GE(motor, 0);
+    EXPECT_EQ(page->ComboBox_Motor_Device->findText(SENSOR_USB_DESCRIPTION), -1);
+    page->ComboBox_Motor_Device->setCurrentIndex(motor);
+    EXPECT_EQ(page->ComboBox_Motor_Device->Choice().name, motor_tty);
+    page->Button_Motor_Connect->click();
+    EXPECT_TRUE(page->Label_Motor_State->text().startsWith("Motor driver: connected"))
+        << page->Label_Motor_State->text().toStdString();
+    EXPECT_FALSE(page->ComboBox_Motor_Device->isEnabled());
 }

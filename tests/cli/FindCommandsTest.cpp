@@ -33,9 +33,14 @@ protected:
 TEST_F(FindCommands, ListNamesEachAdapterAndSerialOpensTheOneWithThatNumber) {
     TSensorTiming timing;
     timing.paced = false;
-    TSensorSimulator sensor(timing);
-    fs::create_symlink(sensor.SlavePath(), root / "dev/ttyUSB0");
-    TUsbDeviceDirectory::SetSysfsRoot(root.string(), (root / "dev").string());
+    TSensorSimulator sensor(timing), second(timing);
+    auto identity = TSensorSimulator::DEFAULT_IDENTITY;
+    identity[IDENTITY_SERIAL_LO] = 777;
+    second.SetIdentity(identity);
+    AddUsbTty("ttyUSB2", "1-3", "D2XX Recovery PID for XP");
+    Plug("ttyUSB0", sensor.SlavePath());
+    Plug("ttyUSB2", second.SlavePath());
+    Use();
     const std::string dev = (root / "dev").string();
 
     ASSERT_EQ(Run({"list"}), 0) << err.str();
@@ -46,8 +51,10 @@ TEST_F(FindCommands, ListNamesEachAdapterAndSerialOpensTheOneWithThatNumber) {
               std::string::npos);
     EXPECT_EQ(out.str().find("ttyS0"), std::string::npos); // not a USB device
 
-    ASSERT_EQ(Run({"--serial", "FTttyUSB0", "identify"}), 0) << err.str();
-    EXPECT_NE(out.str().find("12345"), std::string::npos) << out.str();
+    for (const auto& [serial, number] : {std::pair{"FTttyUSB0", "12345"}, {"FTttyUSB2", "777"}}) {
+        ASSERT_EQ(Run({"--serial", serial, "identify"}), 0) << err.str();
+        EXPECT_NE(out.str().find(number), std::string::npos) << out.str();
+    }
     EXPECT_EQ(Run({"--serial", "FT999", "identify"}), EXIT_NO_INPUT);
     EXPECT_NE(err.str().find("FT999"), std::string::npos);
     EXPECT_EQ(Run({"--serial", "FTttyUSB0", "--port", dev + "/ttyUSB0", "identify"}), EXIT_USAGE);

@@ -22,10 +22,10 @@ inline void WriteFile(const fs::path& path, const std::string& text) {
 }
 
 // A sysfs tree as the kernel lays it out for two FTDI adapters, a platform serial port and a
-// tty without a device.
-class FakeSysfs : public ::testing::Test {
-protected:
-    void SetUp() override {
+// tty without a device; Use() points the device directory at it until the tree goes.
+class TFakeSysfsTree {
+public:
+    TFakeSysfsTree() {
         root = folder.Dir();
         AddUsbTty("ttyUSB0", "1-1", "D2XX Recovery PID for XP");
         AddUsbTty("ttyUSB1", "1-2", "VELMOR MOTOR DRIVER INTERFACE");
@@ -36,7 +36,7 @@ protected:
         fs::create_directories(root / "class/tty/tty1");
         fs::create_directories(root / "dev");
     }
-    void TearDown() override { TUsbDeviceDirectory::SetSysfsRoot("/sys", "/dev"); }
+    ~TFakeSysfsTree() { TUsbDeviceDirectory::SetSysfsRoot("/sys", "/dev"); }
     void AddUsbTty(const std::string& name, const std::string& port, const std::string& product) {
         const fs::path usb = root / "devices/pci0000:00/usb1" / port;
         WriteFile(usb / "idVendor", "0403\n");
@@ -47,8 +47,17 @@ protected:
         fs::create_directories(root / "class/tty" / name);
         fs::create_directory_symlink(iface, root / "class/tty" / name / "device");
     }
+    // The adapter's device node, standing for the pseudo-terminal at `target`.
+    std::string Plug(const std::string& name, const std::string& target) {
+        fs::create_symlink(target, root / "dev" / name);
+        return (root / "dev" / name).string();
+    }
+    void Use() { TUsbDeviceDirectory::SetSysfsRoot(root.string(), (root / "dev").string()); }
+
     const TTempFolder folder{"sysfs"};
     fs::path root;
 };
+
+class FakeSysfs : public ::testing::Test, public TFakeSysfsTree {};
 
 } // namespace zq455::test
